@@ -1,0 +1,48 @@
+// ATR and raw disk images held in memory, served by sector number.
+//
+// This is the only code that touches the image buffer by offset: handlers
+// take a sector's address from atr_sector (or a checked run of bytes from
+// atr_run) and read multi-byte fields through le16/le24.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <vector>
+
+struct AtrImage {
+    std::vector<std::uint8_t> data; // sector n at (n - 1) * sector_size, slots back to back
+    int sector_size = 128;          // 128 or 256
+    std::uint32_t sector_count = 0; // sectors 1 .. sector_count
+};
+
+// Loads an image file; every failure is fatal (show_error), warnings go
+// through show_msg.  `path` is used to open the file and, as given, in messages.
+std::unique_ptr<AtrImage> atr_load(const char *path);
+
+// The same loader over an open stream or over bytes already in memory; `name`
+// stands for the file in messages.
+std::unique_ptr<AtrImage> atr_load_stream(std::FILE *f, const char *name);
+std::unique_ptr<AtrImage> atr_load_bytes(std::span<const std::uint8_t> bytes, const char *name);
+
+void atr_free(std::unique_ptr<AtrImage> &image);
+
+// Address of sector n, or nullptr when n is 0 or beyond sector_count.
+const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n);
+
+// Address of `length` bytes starting at the first byte of sector n, running on
+// through the following slots; nullptr unless all of them lie inside the image.
+const std::uint8_t *atr_run(const AtrImage &image, std::uint32_t n, std::size_t length);
+
+// Little-endian fields: every byte widened before it is shifted.
+inline std::uint32_t le16(const std::uint8_t *p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
+}
+
+inline std::uint32_t le24(const std::uint8_t *p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
+}

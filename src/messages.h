@@ -1,0 +1,54 @@
+// Diagnostics, the version banner and checked allocation.
+//
+// Every diagnostic is one line on the error stream that starts with the
+// program name.  The fatal forms never return: they throw ProgramExit, which
+// the driver turns into the process status after the streams are flushed, so
+// the whole program can also run in-process (tests, fuzzing).
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+// "can´t" with an acute accent (UTF-8 0xC2 0xB4), as every message spells it.
+#define CANT "can\xC2\xB4t"
+
+// The first command-line word as typed; set by the driver before anything else.
+extern const char *prog_name;
+
+// Where listings (msg_out) and diagnostics (msg_err) go; stdout and stderr
+// unless a test or the fuzzer redirects them.
+extern std::FILE *msg_out;
+extern std::FILE *msg_err;
+
+// Thrown to end the run with the given status.
+struct ProgramExit {
+    int status;
+};
+
+[[noreturn]] [[gnu::format(printf, 1, 2)]] void show_error(const char *fmt, ...);
+[[gnu::format(printf, 1, 2)]] void show_msg(const char *fmt, ...);
+[[noreturn]] [[gnu::format(printf, 1, 2)]] void show_opt_error(const char *fmt, ...);
+[[noreturn]] void show_version();
+
+// Formatted listing or summary output on msg_out.
+[[gnu::format(printf, 1, 2)]] void show_out(const char *fmt, ...);
+
+// Allocation that never comes back empty-handed: failure is the fatal
+// "memory error!".  Release with std::free, or hold in a CBuffer.
+void *check_malloc(std::size_t size);
+void *check_calloc(std::size_t count, std::size_t size);
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+using CBuffer = std::unique_ptr<unsigned char[], FreeDeleter>;
+
+inline CBuffer check_buffer(std::size_t size, bool zeroed)
+{
+    return CBuffer(static_cast<unsigned char *>(zeroed ? check_calloc(size, 1) : check_malloc(size)));
+}
+
+// The fatal memory error, also used when the C++ library runs out of memory.
+[[noreturn]] void show_memory_error();
