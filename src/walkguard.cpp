@@ -1,0 +1,18 @@
+#include "walkguard.h"
+
+#include "messages.h"
+
+bool walk_guard_allows(const WalkGuard &guard, std::uint32_t first, const char *entry_path)
+{
+    if (first < guard.visited.size() && guard.visited[first]) {
+        show_msg("%s: directory already visited, skip", entry_path);
+        return false;
+    }
+    // The directory being walked is at level depth - 1; its subdirectory
+    // would be at level depth.
+    if (guard.depth > walk_max_depth) {
+        show_msg("%s: directory nesting too deep, skip", entry_path);
+        return false;
+    }
+    return true;
+}
