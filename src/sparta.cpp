@@ -1,0 +1,285 @@
+#include "sparta.h"
+
+#include "extract.h"
+#include "messages.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t entry_size = 23;
+constexpr std::uint32_t dir_limit = 65536; // bytes of a directory that are read
+
+// The boot record fields, decoded once.
+struct SpartaBoot {
+    unsigned signature;   // 0x80 on a SpartaDOS disk
+    std::uint32_t root_map;
+    std::uint32_t total;  // sectors of the file system
+    std::uint32_t bitmap; // first bitmap sector
+    unsigned size_code;   // 0 = 256 bytes, else the sector size itself
+};
+
+enum : unsigned {
+    st_in_use = 0x08,
+    st_deleted = 0x10,
+    st_subdir = 0x20,
+};
+
+bool entry_live(const std::uint8_t *e)
+{
+    return (e[0] & st_in_use) && !(e[0] & st_deleted);
+}
+
+} // namespace
+
+int sparta_name(char *host, char *atari, const std::uint8_t *src, int length, int lower_case)
+{
+    std::memset(atari, ' ', std::size_t(length) + 1);
+    atari[length + 1] = 0;
+    int n = 0;
+    bool dot = false;
+    for (int i = 0; i < length; i++) {
+        std::uint8_t b = src[i];
+        char c;
+        if (lower_case && b >= 'A' && b <= 'Z')
+            c = char(b + 0x20);
+        else if (b < 0x20 || b == '/' || b == '.' || b == '?')
+            c = '_';
+        else if (b == '\\' || b == '`' || b > 'z')
+            c = '_';
+        else if (b == ' ')
+            continue;
+        else
+            c = char(b);
+        if (i >= 8 && !dot) {
+            host[n++] = '.';
+            dot = true;
+        }
+        host[n++] = c;
+        atari[i < 8 ? i : i + 1] = c;
+    }
+    host[n] = 0;
+    return n;
+}
+
+std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, std::uint32_t wanted,
+                              std::uint8_t *out)
+{
+    const std::uint8_t *map = first_map > 1 ? atr_sector(image, first_map) : nullptr;
+    if (!map) {
+        show_msg("invalid sector map");
+        return 0;
+    }
+    const std::uint32_t s = std::uint32_t(image.sector_size);
+    std::uint32_t pos = 4;
+    std::uint32_t done = 0;
+    while (wanted > 0) {
+        if (pos >= s) {
+            // This map sector is used up; its link is read only now that
+            // more bytes are wanted.
+            std::uint32_t next = le16(map);
+            if (next == 0)
+                return done;
+            map = next > 1 ? atr_sector(image, next) : nullptr;
+            if (!map) {
+                show_msg("invalid next sector map");
+                return done;
+            }
+            pos = 4;
+        }
+        const std::uint32_t chunk = wanted < s ? wanted : s;
+        const std::uint32_t data_sector = le16(map + pos);
+        pos += 2;
+        if (data_sector == 0) {
+            // A hole: a sector's worth of zero bytes not stored on the disk.
+            if (out)
+                std::memset(out + done, 0, chunk);
+        } else {
+            const std::uint8_t *sec = data_sector > 1 ? atr_sector(image, data_sector) : nullptr;
+            if (!sec) {
+                show_msg("invalid data sector");
+                return done;
+            }
+            if (out)
+                std::memcpy(out + done, sec, chunk);
+        }
+        done += chunk;
+        wanted -= chunk;
+    }
+    return done;
+}
+
+std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
+{
+    if (first_map <= 1 || first_map > image.sector_count) {
+        show_msg("invalid sector map");
+        return 0;
+    }
+    const std::uint32_t s = std::uint32_t(image.sector_size);
+    // A chain that comes back to one of its own map sectors ends there.
+    std::vector<std::uint8_t> seen(65536);
+    std::uint32_t total = 0;
+    std::uint32_t cur = first_map;
+    const std::uint8_t *map;
+    while ((map = atr_sector(image, cur)) != nullptr && !seen[cur]) {
+        seen[cur] = 1;
+        for (std::uint32_t off = 4; off + 1 < s; off += 2)
+            if (le16(map + off) != 0)
+                total += s;
+        cur = le16(map);
+    }
+    return total;
+}
+
+void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::string &path)
+{
+    const AtrImage &img = *walk.image;
+    WalkScope scope(walk.guard, first_map);
+
+    if (walk.atari_list)
+        show_out("Directory of %s\n\n", path.empty() ? "/" : path.c_str());
+
+    CBuffer dir = check_buffer(dir_limit, false);
+    const std::uint32_t got = sparta_read_map(img, first_map, dir_limit, dir.get());
+    if (got == 0) {
+        show_msg("%s: " CANT " get directory data", path.c_str());
+        return;
+    }
+    if (got == dir_limit)
+        show_msg("%s: directory too big", path.c_str());
+
+    char host[13];
+    char atari[13];
+    // Entry 0 describes the directory itself.  An entry cut short by the end
+    // of the bytes read ends the pass like an end marker.
+    for (std::uint32_t off = entry_size; off + entry_size <= got; off += entry_size) {
+        const std::uint8_t *e = dir.get() + off;
+        if (e[0] == 0)
+            break;
+        if (!entry_live(e))
+            continue;
+        if (sparta_name(host, atari, e + 6, 11, walk.lower_case) == 0) {
+            show_msg("%s: invalid file name, skip", path.c_str());
+            continue;
+        }
+        const std::string entry_path = path + "/" + host;
+        const std::uint32_t map = le16(e + 1);
+        const int day = e[17], month = e[18], year = e[19];
+        const int hour = e[20], minute = e[21], second = e[22];
+
+        if (e[0] & st_subdir) {
+            if (walk.extract) {
+                const std::string host_path = entry_path.substr(1);
+                extract_dir(host_path);
+                if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
+                    sparta_list_dir(walk, map, entry_path);
+                set_file_time(host_path, day, month, year, hour, minute, second);
+            } else if (walk.atari_list) {
+                show_out("%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n", atari, day, month, year, hour,
+                         minute);
+            } else {
+                show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s/\n", sparta_map_size(img, map), day,
+                         month, year, hour, minute, second, entry_path.c_str());
+                if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
+                    sparta_list_dir(walk, map, entry_path);
+            }
+            continue;
+        }
+
+        const std::uint32_t size = le24(e + 3);
+        if (walk.extract) {
+            // Bytes a short chain does not deliver stay zero.
+            CBuffer data = check_buffer(size, true);
+            if (sparta_read_map(img, map, size, data.get()) < size)
+                show_msg("%s: short file in disk", entry_path.c_str());
+            const std::string host_path = entry_path.substr(1);
+            extract_file(host_path, data.get(), size);
+            set_file_time(host_path, day, month, year, hour, minute, second);
+            continue;
+        }
+        if (sparta_read_map(img, map, size, nullptr) < size)
+            show_msg("%s: short file in disk", entry_path.c_str());
+        if (walk.atari_list)
+            show_out("%-12s %7u %02d-%02d-%02d %02d:%02d\n", atari, size, day, month, year, hour,
+                     minute);
+        else
+            show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s\n", size, day, month, year, hour, minute,
+                     second, entry_path.c_str());
+    }
+
+    if (!walk.atari_list)
+        return;
+    show_out("\n");
+    for (std::uint32_t off = entry_size; off + entry_size <= got; off += entry_size) {
+        const std::uint8_t *e = dir.get() + off;
+        if (e[0] == 0)
+            break;
+        if (!entry_live(e) || !(e[0] & st_subdir))
+            continue;
+        if (sparta_name(host, atari, e + 6, 11, walk.lower_case) == 0)
+            continue;
+        const std::string entry_path = path + "/" + host;
+        const std::uint32_t map = le16(e + 1);
+        if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
+            sparta_list_dir(walk, map, entry_path);
+    }
+}
+
+int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,
+                   int extract)
+{
+    // An image without sector 1 has no boot record to look at.
+    const std::uint8_t *boot = atr_sector(image, 1);
+    if (!boot)
+        return 1;
+
+    SpartaBoot b{boot[7], le16(boot + 9), le16(boot + 11), le16(boot + 16), boot[31]};
+    char volume[10];
+    char volume_atari[10];
+    sparta_name(volume, volume_atari, boot + 22, 8, lower_case);
+
+    if (b.signature != 0x80)
+        return 1;
+
+    const int fs_sector_size = b.size_code == 0 ? 256 : int(b.size_code);
+    if (fs_sector_size != image.sector_size) {
+        show_msg("%s: invalid SpartaDOS file system, mismatch sector sizes (%d!=%d).", name,
+                 fs_sector_size, image.sector_size);
+        return 1;
+    }
+
+    const std::uint32_t count = image.sector_count;
+    if (b.total < count)
+        show_msg("%s: ATR image is bigger than file system.", name);
+    else if (count < b.total)
+        show_msg("%s: WARNING: ATR image is smaller than file system.", name);
+
+    if (b.root_map <= 1 || b.root_map > count) {
+        show_msg("%s: invalid SpartaDOS file system, root dir map outside disk.", name);
+        return 1;
+    }
+    if (b.bitmap > count || b.bitmap <= 1) {
+        show_msg("%s: invalid SpartaDOS file system, bitmap outside disk.", name);
+        return 1;
+    }
+    if (count <= 5) {
+        show_msg("%s: ATR image with too few sectors.", name);
+        return 1;
+    }
+
+    if (atari_list)
+        show_out("ATR image: %s\nImage size: %u sectors of %u bytes\nVolume Name: %s\n", name, count,
+                 unsigned(image.sector_size), volume[0] ? volume : "NONE");
+    else
+        show_out("%s: %u sectors of %u bytes, volume name '%s'.\n", name, count,
+                 unsigned(image.sector_size), volume);
+
+    auto walk = std::make_unique<SpartaWalk>();
+    walk->image = &image;
+    walk->atari_list = atari_list;
+    walk->lower_case = lower_case;
+    walk->extract = extract;
+    sparta_list_dir(*walk, b.root_map, "");
+    return 0;
+}

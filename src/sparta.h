@@ -1,0 +1,43 @@
+// SpartaDOS file systems.
+//
+// Sector 1 holds the boot record with the root directory's first sector-map
+// sector; every file and directory is reached through a chain of map
+// sectors that name its data sectors in order.  Directories are files of
+// 23-byte entries that carry each entry's date and time.
+#pragma once
+
+#include "atr.h"
+#include "walkguard.h"
+
+#include <cstdint>
+#include <string>
+
+struct SpartaWalk {
+    const AtrImage *image = nullptr;
+    int atari_list = 0;
+    int lower_case = 0;
+    int extract = 0;
+
+    WalkGuard guard; // state of one run of the walk
+};
+
+int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,
+                   int extract);
+
+// Converts a name field of `length` bytes (8 for a volume name, 11 for an
+// entry).  `host` and `atari` must hold length + 2 bytes each; `atari`
+// receives length + 1 characters (base name, a blank, extension).  Returns
+// the length of the host name, 0 when nothing was taken over.
+int sparta_name(char *host, char *atari, const std::uint8_t *src, int length, int lower_case);
+
+// Gathers up to `wanted` bytes through the map chain that starts in
+// `first_map`.  With `out` null only counts what would be delivered (the
+// same reports are made).  Returns the bytes delivered.
+std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, std::uint32_t wanted,
+                              std::uint8_t *out);
+
+// Bytes allocated to the chain: its non-zero data sector numbers times the
+// sector size.
+std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map);
+
+void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::string &path);
