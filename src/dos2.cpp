@@ -113,21 +113,31 @@ const std::uint8_t *dos2_dir_block(const Dos2Walk &walk, std::uint32_t first, st
     return atr_sector(*walk.image, first + index / 8);
 }
 
-Dos2File dos2_read_file(Dos2Walk &walk, unsigned flags, std::uint32_t count, std::uint32_t start,
-                        std::uint8_t *data)
+namespace {
+
+// How the sectors of a file carry their byte count and link.
+enum class SectorForm { wide_links, counted, dos1 };
+
+SectorForm sector_form(const AtrImage &img, unsigned flags)
+{
+    if ((flags & 0x04) && img.sector_count > 1022)
+        return SectorForm::wide_links;
+    if (flags & 0x06)
+        return SectorForm::counted;
+    return SectorForm::dos1;
+}
+
+// Follows the chain from `start`; with `data`, gathers at most `capacity`
+// bytes there.
+Dos2Chain follow_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start, std::uint8_t *data,
+                       std::uint32_t capacity)
 {
     const AtrImage &img = *walk.image;
     const std::uint32_t s = std::uint32_t(img.sector_size);
     const std::uint32_t data_area = s - 3;
-    Dos2File f;
-    f.capacity = count * s;
-    if (count == 0)
-        return f;
+    Dos2Chain c;
 
-    const bool wide_links = (flags & 0x04) && img.sector_count > 1022;
-    const bool counted = (flags & 0x06) != 0;
-
-    // One stamp per file instead of clearing a sector map each time.
+    // One stamp per chain instead of clearing a sector map each time.
     if (++walk.chain_stamp == 0) {
         std::fill(walk.chain_mark.begin(), walk.chain_mark.end(), 0);
         walk.chain_stamp = 1;
@@ -137,47 +147,82 @@ Dos2File dos2_read_file(Dos2Walk &walk, unsigned flags, std::uint32_t count, std
     for (;;) {
         const std::uint8_t *sec = (cur > 1) ? atr_sector(img, cur) : nullptr;
         if (!sec) {
-            show_msg("invalid sector link");
-            break;
+            c.end = Dos2Chain::bad_link;
+            return c;
         }
         const std::uint8_t last = sec[s - 1];
+        const std::uint32_t link10 = std::uint32_t(sec[s - 3] & 0x03) << 8 | sec[s - 2];
         std::uint32_t bytes;
         std::uint32_t next;
-        if (wide_links) {
+        switch (form) {
+        case SectorForm::wide_links:
             bytes = last;
             next = std::uint32_t(sec[s - 3]) << 8 | sec[s - 2];
-        } else if (counted) {
+            break;
+        case SectorForm::counted:
             bytes = last;
-            next = std::uint32_t(sec[s - 3] & 0x03) << 8 | sec[s - 2];
-        } else if (last & 0x80) {
-            // DOS 1: the last sector of a file carries its byte count.
-            bytes = last & 0x7F;
-            next = std::uint32_t(sec[s - 3] & 0x03) << 8 | sec[s - 2];
-        } else {
-            bytes = data_area;
-            next = (s == 128) ? (std::uint32_t(sec[s - 3] & 0x03) << 8 | sec[s - 2]) : 0;
+            next = link10;
+            break;
+        default:
+            if (last & 0x80) {
+                // DOS 1: the last sector of a file carries its byte count.
+                bytes = last & 0x7F;
+                next = link10;
+            } else {
+                bytes = data_area;
+                next = (s == 128) ? link10 : 0;
+            }
         }
 
         if (walk.chain_mark[cur] == walk.chain_stamp) {
-            show_msg("loop in sector link at sector %d", int(cur));
-            break;
+            c.end = Dos2Chain::loop;
+            c.loop_sector = cur;
+            return c;
         }
         walk.chain_mark[cur] = walk.chain_stamp;
 
-        if (data && f.length < f.capacity) {
-            std::uint32_t room = f.capacity - f.length;
+        if (data && c.length < capacity) {
+            std::uint32_t room = capacity - c.length;
             std::uint32_t take = bytes < room ? bytes : room;
             // A damaged sector may claim more bytes than its data area holds:
             // never take the link bytes or the next sector for them.
             std::uint32_t from_disk = take < data_area ? take : data_area;
-            std::memcpy(data + f.length, sec, from_disk);
-            std::memset(data + f.length + from_disk, 0, take - from_disk);
+            std::memcpy(data + c.length, sec, from_disk);
+            std::memset(data + c.length + from_disk, 0, take - from_disk);
         }
-        f.length += bytes;
+        c.length += bytes;
         if (next == 0)
-            break;
+            return c;
         cur = next;
     }
+}
+
+} // namespace
+
+Dos2File dos2_read_file(Dos2Walk &walk, unsigned flags, std::uint32_t count, std::uint32_t start,
+                        std::uint8_t *data)
+{
+    Dos2File f;
+    f.capacity = count * std::uint32_t(walk.image->sector_size);
+    if (count == 0)
+        return f;
+
+    const SectorForm form = sector_form(*walk.image, flags);
+    Dos2Chain c;
+    if (data) {
+        c = follow_chain(walk, form, start, data, f.capacity);
+    } else {
+        const std::uint32_t key = start << 2 | std::uint32_t(form);
+        auto it = walk.chains.find(key);
+        if (it == walk.chains.end())
+            it = walk.chains.emplace(key, follow_chain(walk, form, start, nullptr, 0)).first;
+        c = it->second;
+    }
+    if (c.end == Dos2Chain::bad_link)
+        show_msg("invalid sector link");
+    else if (c.end == Dos2Chain::loop)
+        show_msg("loop in sector link at sector %d", int(c.loop_sector));
+    f.length = c.length;
     return f;
 }
 

@@ -11,7 +11,16 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+// Where a file's sector chain ends, and what it holds up to there.
+struct Dos2Chain {
+    enum End { clean, bad_link, loop };
+    std::uint32_t length = 0; // data bytes the sectors claim
+    End end = clean;
+    std::uint32_t loop_sector = 0;
+};
 
 struct Dos2Walk {
     const AtrImage *image = nullptr;
@@ -22,10 +31,12 @@ struct Dos2Walk {
     unsigned dir_group = 0;  // LiteDOS: directory sectors wrap inside aligned groups of this size
     int bibo = 0;            // Bibo-DOS: 16 entries in each 256-byte directory sector
 
-    // State of one run of the walk.
+    // State of one run of the walk.  A listing needs only a chain's length
+    // and how it ends, so chains already followed are not followed again.
     WalkGuard guard;
     std::vector<std::uint32_t> chain_mark = std::vector<std::uint32_t>(65536);
     std::uint32_t chain_stamp = 0;
+    std::unordered_map<std::uint32_t, Dos2Chain> chains; // by start sector and sector form
 };
 
 // The handler: 0 when the image is a DOS 2 family volume and was listed or

@@ -110,12 +110,11 @@ std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, st
     return done;
 }
 
-std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
+namespace {
+
+// The allocated size of a chain whose first map sector is valid.
+std::uint32_t chain_allocation(const AtrImage &image, std::uint32_t first_map)
 {
-    if (first_map <= 1 || first_map > image.sector_count) {
-        show_msg("invalid sector map");
-        return 0;
-    }
     const std::uint32_t s = std::uint32_t(image.sector_size);
     // A chain that comes back to one of its own map sectors ends there.
     std::vector<std::uint8_t> seen(65536);
@@ -130,6 +129,83 @@ std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
         cur = le16(map);
     }
     return total;
+}
+
+bool map_start_valid(const AtrImage &image, std::uint32_t first_map)
+{
+    return first_map > 1 && first_map <= image.sector_count;
+}
+
+} // namespace
+
+std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
+{
+    if (!map_start_valid(image, first_map)) {
+        show_msg("invalid sector map");
+        return 0;
+    }
+    return chain_allocation(image, first_map);
+}
+
+SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map)
+{
+    SpartaMapProfile p;
+    const std::uint8_t *map = first_map > 1 ? atr_sector(image, first_map) : nullptr;
+    if (!map) {
+        p.stop = SpartaMapProfile::bad_first_map;
+        return p;
+    }
+    const std::uint32_t s = std::uint32_t(image.sector_size);
+    // Every map sector is scanned whole before its link is followed, so a
+    // chain that comes back to a map sector already scanned never faults.
+    std::vector<std::uint8_t> seen(65536);
+    seen[first_map] = 1;
+    for (;;) {
+        for (std::uint32_t pos = 4; pos + 1 < s; pos += 2) {
+            const std::uint32_t data_sector = le16(map + pos);
+            if (data_sector != 0 && (data_sector == 1 || data_sector > image.sector_count)) {
+                p.stop = SpartaMapProfile::bad_data_sector;
+                return p;
+            }
+            p.chunks++;
+        }
+        const std::uint32_t next = le16(map);
+        if (next == 0) {
+            p.stop = SpartaMapProfile::chain_end;
+            return p;
+        }
+        map = next > 1 ? atr_sector(image, next) : nullptr;
+        if (!map) {
+            p.stop = SpartaMapProfile::bad_next_map;
+            return p;
+        }
+        if (seen[next]) {
+            p.stop = SpartaMapProfile::endless;
+            return p;
+        }
+        seen[next] = 1;
+    }
+}
+
+std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::uint32_t wanted)
+{
+    auto it = walk.profiles.find(first_map);
+    if (it == walk.profiles.end())
+        it = walk.profiles.emplace(first_map, sparta_map_profile(*walk.image, first_map)).first;
+    const SpartaMapProfile &p = it->second;
+    if (p.stop == SpartaMapProfile::bad_first_map) {
+        show_msg("invalid sector map");
+        return 0;
+    }
+    const std::uint32_t s = std::uint32_t(walk.image->sector_size);
+    const std::uint64_t needed = (std::uint64_t(wanted) + s - 1) / s;
+    if (p.stop == SpartaMapProfile::endless || needed <= p.chunks)
+        return wanted;
+    if (p.stop == SpartaMapProfile::bad_next_map)
+        show_msg("invalid next sector map");
+    else if (p.stop == SpartaMapProfile::bad_data_sector)
+        show_msg("invalid data sector");
+    return std::uint32_t(p.chunks * s);
 }
 
 void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::string &path)
@@ -179,7 +255,16 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
                 show_out("%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n", atari, day, month, year, hour,
                          minute);
             } else {
-                show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s/\n", sparta_map_size(img, map), day,
+                std::uint32_t allocated = 0;
+                if (!map_start_valid(img, map)) {
+                    show_msg("invalid sector map");
+                } else {
+                    auto known = walk.map_sizes.find(map);
+                    if (known == walk.map_sizes.end())
+                        known = walk.map_sizes.emplace(map, chain_allocation(img, map)).first;
+                    allocated = known->second;
+                }
+                show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s/\n", allocated, day,
                          month, year, hour, minute, second, entry_path.c_str());
                 if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
                     sparta_list_dir(walk, map, entry_path);
@@ -198,7 +283,7 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
             set_file_time(host_path, day, month, year, hour, minute, second);
             continue;
         }
-        if (sparta_read_map(img, map, size, nullptr) < size)
+        if (sparta_count_map(walk, map, size) < size)
             show_msg("%s: short file in disk", entry_path.c_str());
         if (walk.atari_list)
             show_out("%-12s %7u %02d-%02d-%02d %02d:%02d\n", atari, size, day, month, year, hour,

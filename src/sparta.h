@@ -11,6 +11,15 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+
+// How far a map chain can be read: `chunks` whole sectors' worth of data,
+// then `stop` (or never, for a chain that loops without a fault).
+struct SpartaMapProfile {
+    enum Stop { chain_end, bad_first_map, bad_next_map, bad_data_sector, endless };
+    std::uint64_t chunks = 0;
+    Stop stop = chain_end;
+};
 
 struct SpartaWalk {
     const AtrImage *image = nullptr;
@@ -18,7 +27,12 @@ struct SpartaWalk {
     int lower_case = 0;
     int extract = 0;
 
-    WalkGuard guard; // state of one run of the walk
+    // State of one run of the walk.  A listing needs only what reading a
+    // file would deliver and report; the profiles of the map chains met so
+    // far answer that without reading the file again for every entry.
+    WalkGuard guard;
+    std::unordered_map<std::uint32_t, SpartaMapProfile> profiles;
+    std::unordered_map<std::uint32_t, std::uint32_t> map_sizes;
 };
 
 int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,
@@ -39,5 +53,12 @@ std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, st
 // Bytes allocated to the chain: its non-zero data sector numbers times the
 // sector size.
 std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map);
+
+// The profile of the chain that starts in `first_map` (no reports).
+SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map);
+
+// What sparta_read_map would return for `wanted` bytes, with the same
+// reports, without copying anything; answers from the walk's profiles.
+std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::uint32_t wanted);
 
 void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::string &path);
