@@ -117,7 +117,8 @@ std::uint32_t chain_allocation(const AtrImage &image, std::uint32_t first_map)
 {
     const std::uint32_t s = std::uint32_t(image.sector_size);
     // A chain that comes back to one of its own map sectors ends there.
-    std::vector<std::uint8_t> seen(65536);
+    // Indexed only by sectors that atr_sector has found in the image.
+    std::vector<std::uint8_t> seen(std::size_t(image.sector_count) + 1);
     std::uint32_t total = 0;
     std::uint32_t cur = first_map;
     const std::uint8_t *map;
@@ -158,7 +159,7 @@ SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_m
     const std::uint32_t s = std::uint32_t(image.sector_size);
     // Every map sector is scanned whole before its link is followed, so a
     // chain that comes back to a map sector already scanned never faults.
-    std::vector<std::uint8_t> seen(65536);
+    std::vector<std::uint8_t> seen(std::size_t(image.sector_count) + 1);
     seen[first_map] = 1;
     for (;;) {
         for (std::uint32_t pos = 4; pos + 1 < s; pos += 2) {
