@@ -29,18 +29,22 @@ template <class F> std::string messages_of(F f)
     return s;
 }
 
-// A small disk whose sectors hold random little-endian numbers below
-// `limit`, a few of them 0, 1 or past the end.
+// A small disk whose sectors hold random little-endian numbers: in half of
+// them every number is 0 or a valid sector (so map chains can loop without
+// a fault), in the others some are 1 or past the end.
 DiskBuilder random_disk(std::mt19937 &rng, int sector_size, std::uint32_t sectors)
 {
     DiskBuilder d(sector_size, sectors);
-    std::uniform_int_distribution<std::uint32_t> pick(0, sectors + 3);
+    std::uniform_int_distribution<std::uint32_t> any(0, sectors + 3);
+    std::uniform_int_distribution<std::uint32_t> valid(2, sectors);
     std::uniform_int_distribution<int> kind(0, 9);
-    for (std::uint32_t n = 1; n <= sectors; n++)
+    for (std::uint32_t n = 1; n <= sectors; n++) {
+        const bool clean = kind(rng) < 5;
         for (int off = 0; off + 1 < sector_size; off += 2) {
-            std::uint32_t v = kind(rng) < 4 ? 0 : pick(rng);
+            std::uint32_t v = kind(rng) < 4 ? 0 : clean ? valid(rng) : any(rng);
             d.le16(n, std::size_t(off), v);
         }
+    }
     return d;
 }
 
