@@ -51,15 +51,15 @@ void loader_seeds()
 
 void dos2_seeds()
 {
-    Dos2VolumeSpec sd;
+    Dos2Volume sd;
     seed("dos20s.atr", dos2_volume(sd, {{"AUTORUN.SYS", pattern(300, 1)}, {"README.TXT", pattern(90, 2)}})
                            .disk.atr());
 
-    Dos2VolumeSpec ed;
+    Dos2Volume ed;
     ed.sector_count = 1040;
     seed("dos25.atr", dos2_volume(ed, {{"DOS.SYS", pattern(700, 3)}}).disk.atr());
 
-    Dos2VolumeSpec mydos;
+    Dos2Volume mydos;
     mydos.sector_size = 256;
     mydos.sector_count = 1440;
     mydos.code = 0;

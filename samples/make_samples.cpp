@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     const std::string dir = argv[1];
     try {
         // DOS 2.5 on an enhanced-density disk: 1040 sectors of 128 bytes.
-        Dos2VolumeSpec dos25;
+        Dos2Volume dos25;
         dos25.sector_size = 128;
         dos25.sector_count = 1040;
         dos25.code = 2;
@@ -54,7 +54,7 @@ int main(int argc, char **argv)
                                            .disk.atr());
 
         // MyDOS on a double-sided double-density disk, with subdirectories.
-        Dos2VolumeSpec mydos;
+        Dos2Volume mydos;
         mydos.sector_size = 256;
         mydos.sector_count = 1440;
         mydos.code = 0; // the code MyDOS writes for this size
