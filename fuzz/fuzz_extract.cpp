@@ -10,13 +10,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <csignal>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
 std::string scratch_root()
 {
+    // Every file the image asks for is written, whatever its size: keep a
+    // single input from filling the disk.  A larger file fails to write,
+    // which ends that run with the program's own error.
+    struct rlimit limit = {1u << 20, 1u << 20};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_IGN);
+
     // tmpfs when there is one: extraction writes many small files.
     std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
     std::string tmpl = base + "/vorlen-fuzz-XXXXXX";
