@@ -3,6 +3,7 @@
 #include "extract.h"
 #include "messages.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -260,35 +261,33 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
         const std::string entry_path = path + "/" + name.host;
 
         if (flags == 0x10) {
-            if (walk.extract) {
-                extract_dir(entry_path.substr(1));
-                if (walk_guard_allows(walk.guard, start, entry_path.c_str()))
-                    dos2_list_dir(walk, start, entry_path);
-            } else if (walk.atari_list) {
+            // In the Atari style subdirectories are walked after the listing
+            // of this one (second pass below).
+            if (walk.atari_list) {
                 show_out("%-12s  <DIR>\n", name.atari);
-            } else {
+                continue;
+            }
+            if (walk.extract)
+                extract_dir(entry_path.substr(1));
+            else
                 show_out("%8u\t\t%s/\n", count * std::uint32_t(img.sector_size), entry_path.c_str());
-                if (walk_guard_allows(walk.guard, start, entry_path.c_str()))
-                    dos2_list_dir(walk, start, entry_path);
-            }
+            if (walk_guard_allows(walk.guard, start, entry_path.c_str()))
+                dos2_list_dir(walk, start, entry_path);
         } else if (flags & 0x41) {
-            if (walk.extract) {
-                CBuffer data = check_buffer(std::size_t(count) * std::size_t(img.sector_size), false);
-                Dos2File f = dos2_read_file(walk, flags, count, start, data.get());
-                if (f.length > f.capacity)
-                    show_msg("%s: file too long in disk", entry_path.c_str());
-                extract_file(entry_path.substr(1), data.get(),
-                             f.length > f.capacity ? f.capacity : f.length);
-            } else {
-                // A listing needs only the length and the chain's reports.
-                Dos2File f = dos2_read_file(walk, flags, count, start, nullptr);
-                if (f.length > f.capacity)
-                    show_msg("%s: file too long in disk", entry_path.c_str());
-                if (walk.atari_list)
-                    show_out("%-12s %7u\n", name.atari, f.length);
-                else
-                    show_out("%8u\t\t%s\n", f.length, entry_path.c_str());
-            }
+            // A listing needs only the length and the chain's reports;
+            // extraction gathers the bytes too.
+            CBuffer data;
+            if (walk.extract)
+                data = check_buffer(std::size_t(count) * std::size_t(img.sector_size), false);
+            Dos2File f = dos2_read_file(walk, flags, count, start, data.get());
+            if (f.length > f.capacity)
+                show_msg("%s: file too long in disk", entry_path.c_str());
+            if (walk.extract)
+                extract_file(entry_path.substr(1), data.get(), std::min(f.length, f.capacity));
+            else if (walk.atari_list)
+                show_out("%-12s %7u\n", name.atari, f.length);
+            else
+                show_out("%8u\t\t%s\n", f.length, entry_path.c_str());
         } else {
             show_msg("%s: invalid file type %02x", entry_path.c_str(), flags);
         }

@@ -188,6 +188,23 @@ SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_m
     }
 }
 
+namespace {
+
+// sparta_map_size, remembered per first map sector for this walk.
+std::uint32_t allocated_size(SpartaWalk &walk, std::uint32_t first_map)
+{
+    if (!map_start_valid(*walk.image, first_map)) {
+        show_msg("invalid sector map");
+        return 0;
+    }
+    auto known = walk.map_sizes.find(first_map);
+    if (known == walk.map_sizes.end())
+        known = walk.map_sizes.emplace(first_map, chain_allocation(*walk.image, first_map)).first;
+    return known->second;
+}
+
+} // namespace
+
 std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::uint32_t wanted)
 {
     auto it = walk.profiles.find(first_map);
@@ -245,53 +262,50 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
         const int day = e[17], month = e[18], year = e[19];
         const int hour = e[20], minute = e[21], second = e[22];
 
+        const std::string host_path = entry_path.substr(1);
+
         if (e[0] & st_subdir) {
-            if (walk.extract) {
-                const std::string host_path = entry_path.substr(1);
-                extract_dir(host_path);
-                if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
-                    sparta_list_dir(walk, map, entry_path);
-                set_file_time(host_path, day, month, year, hour, minute, second);
-            } else if (walk.atari_list) {
+            // In the Atari style subdirectories are walked after the listing
+            // of this one (second pass below).
+            if (walk.atari_list) {
                 show_out("%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n", atari, day, month, year, hour,
                          minute);
-            } else {
-                std::uint32_t allocated = 0;
-                if (!map_start_valid(img, map)) {
-                    show_msg("invalid sector map");
-                } else {
-                    auto known = walk.map_sizes.find(map);
-                    if (known == walk.map_sizes.end())
-                        known = walk.map_sizes.emplace(map, chain_allocation(img, map)).first;
-                    allocated = known->second;
-                }
-                show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s/\n", allocated, day,
-                         month, year, hour, minute, second, entry_path.c_str());
-                if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
-                    sparta_list_dir(walk, map, entry_path);
+                continue;
             }
+            if (walk.extract)
+                extract_dir(host_path);
+            else
+                show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s/\n", allocated_size(walk, map), day,
+                         month, year, hour, minute, second, entry_path.c_str());
+            if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
+                sparta_list_dir(walk, map, entry_path);
+            // The directory's time goes on after its contents are written.
+            if (walk.extract)
+                set_file_time(host_path, day, month, year, hour, minute, second);
             continue;
         }
 
+        // A listing needs only what reading would deliver and report;
+        // extraction reads the bytes, and what a short chain does not
+        // deliver stays zero.
         const std::uint32_t size = le24(e + 3);
+        CBuffer data;
+        if (walk.extract)
+            data = check_buffer(size, true);
+        const std::uint32_t delivered = walk.extract ? sparta_read_map(img, map, size, data.get())
+                                                     : sparta_count_map(walk, map, size);
+        if (delivered < size)
+            show_msg("%s: short file in disk", entry_path.c_str());
         if (walk.extract) {
-            // Bytes a short chain does not deliver stay zero.
-            CBuffer data = check_buffer(size, true);
-            if (sparta_read_map(img, map, size, data.get()) < size)
-                show_msg("%s: short file in disk", entry_path.c_str());
-            const std::string host_path = entry_path.substr(1);
             extract_file(host_path, data.get(), size);
             set_file_time(host_path, day, month, year, hour, minute, second);
-            continue;
-        }
-        if (sparta_count_map(walk, map, size) < size)
-            show_msg("%s: short file in disk", entry_path.c_str());
-        if (walk.atari_list)
+        } else if (walk.atari_list) {
             show_out("%-12s %7u %02d-%02d-%02d %02d:%02d\n", atari, size, day, month, year, hour,
                      minute);
-        else
+        } else {
             show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s\n", size, day, month, year, hour, minute,
                      second, entry_path.c_str());
+        }
     }
 
     if (!walk.atari_list)
