@@ -1,16 +1,10 @@
 // Fuzz target: arbitrary bytes as an image file, extracted into a fresh
 // directory.  Everything written must stay below that directory.
-#include "atr.h"
-#include "driver.h"
-#include "messages.h"
+#include "fuzz_input.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
-#include <csignal>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -38,25 +32,16 @@ std::string scratch_root()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static std::FILE *sink = std::fopen("/dev/null", "w");
     static const std::string root = scratch_root();
     static const std::string run = root + "/out";
-    msg_out = sink;
-    msg_err = sink;
 
-    std::unique_ptr<AtrImage> image;
-    try {
-        image = atr_load_bytes({data, size}, "fuzz.atr");
-    } catch (const ProgramExit &) {
+    std::unique_ptr<AtrImage> image = fuzz_load(data, size);
+    if (!image)
         return 0;
-    }
     std::filesystem::create_directory(run);
     if (chdir(run.c_str()) != 0)
         std::abort();
-    try {
-        driver_probe(*image, "fuzz.atr", 0, int(size & 1), 1);
-    } catch (const ProgramExit &) {
-    }
+    fuzz_probe(*image, 0, int(size & 1), 1);
     if (chdir(root.c_str()) != 0)
         std::abort();
     std::error_code ec;
