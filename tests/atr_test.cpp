@@ -1,54 +1,28 @@
 // The image loader: raw and ATR files, geometry checks and rounding, short
 // files, the repair of misplaced first sectors, and sector access.
+#include "capture.h"
 #include "image_builder.h"
 #include "messages.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Loaded {
-    std::unique_ptr<AtrImage> img;
-    int status = 0; // the ProgramExit status when the loader stopped the run
-    std::string err;
-};
+struct Loaded { std::unique_ptr<AtrImage> img; int status; std::string err; };
 
-// Runs a load with the error stream captured.
-template <class F> Loaded capture(F load)
+// Loads `file` as "d.atr" inside run_handler, which captures the messages.
+Loaded load(const Bytes &file)
 {
-    char *buf = nullptr;
-    std::size_t len = 0;
-    std::FILE *old = msg_err;
-    prog_name = "vorlen";
-    msg_err = open_memstream(&buf, &len);
-    Loaded r;
-    try {
-        r.img = load();
-    } catch (const ProgramExit &e) {
-        r.status = e.status;
-    }
-    std::fclose(msg_err);
-    msg_err = old;
-    r.err.assign(buf, len);
-    std::free(buf);
-    return r;
-}
-
-Loaded load_bytes(const Bytes &b) { return capture([&] { return atr_load_bytes(b, "d.atr"); }); }
-Loaded load_file(const std::string &path) { return capture([&] { return atr_load(path.c_str()); }); }
-
-// An ATR header declaring `n` data bytes of `s`-byte sectors, then `body`.
-Bytes atr_file(std::uint64_t n, int s, const Bytes &body = {})
-{
-    Bytes f = atr_header(n, s);
-    f.insert(f.end(), body.begin(), body.end());
-    return f;
+    static const Bytes *in;
+    static std::unique_ptr<AtrImage> out;
+    in = &file;
+    auto load_in = [](const AtrImage &, const char *, int, int, int) { out = atr_load_bytes(*in, "d.atr"); return 0; };
+    RunResult r = run_handler(load_in, AtrImage{}, "d.atr");
+    return {std::move(out), r.status, r.err};
 }
 
 Bytes fill(std::size_t n, std::uint8_t v) { return Bytes(n, v); }
@@ -61,206 +35,116 @@ Bytes cat(std::initializer_list<Bytes> parts)
     return out;
 }
 
-// Whether `len` bytes at `offset` of sector n all hold `v`.
-bool sector_is(const AtrImage &img, std::uint32_t n, std::size_t offset, std::size_t len, std::uint8_t v)
-{
-    const std::uint8_t *p = atr_sector(img, n);
-    return p && std::all_of(p + offset, p + offset + len, [v](std::uint8_t b) { return b == v; });
-}
+// An ATR header declaring `n` data bytes of `s`-byte sectors, then `body`.
+Bytes atr(std::uint64_t n, int s, std::initializer_list<Bytes> body = {}) { return cat({atr_header(n, s), cat(body)}); }
 
-// Sectors 1 to 3 as 128-byte records holding 1, 2 and 3, then `rest`.
-Bytes short_first(const Bytes &rest) { return cat({fill(128, 1), fill(128, 2), fill(128, 3), rest}); }
+// Whether `len` bytes at `offset` of sector n all hold `v`.
+struct Probe { std::uint32_t n; std::size_t offset, len; std::uint8_t v; };
+bool holds(const AtrImage &img, const Probe &p)
+{
+    const std::uint8_t *s = atr_sector(img, p.n);
+    return s && std::all_of(s + p.offset, s + p.offset + p.len, [&](std::uint8_t b) { return b == p.v; });
+}
 
 const std::string warn = "vorlen: d.atr: ";
 const std::string fatal = "vorlen: Error, d.atr: ";
-
-} // namespace
-
-TEST(AtrRaw, OnlyTheTwoStandardSizesAreBelieved)
+const std::string too_short = warn + "ATR file too short at sector ";
+std::string round_down(std::uint64_t from, std::uint64_t to)
 {
-    TempDir t;
-    for (std::size_t size : {92160u, 133120u}) {
-        Bytes raw = fill(size, 0x11);
-        raw[0] = 0x42; // the first 16 bytes belong to sector 1
-        raw[size - 1] = 0x99;
-        write_file(t / "raw", raw);
-        Loaded r = load_file(t / "raw");
-        ASSERT_TRUE(r.img) << size;
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.img->sector_size, 128);
-        EXPECT_EQ(r.img->sector_count, size / 128);
-        EXPECT_EQ(atr_sector(*r.img, 1)[0], 0x42);
-        EXPECT_EQ(atr_sector(*r.img, r.img->sector_count)[127], 0x99);
-    }
-    // 133136 is what a longer file reads as, so 140000 is refused as well.
-    for (std::size_t size : {92161u, 133136u, 140000u, 100u}) {
-        write_file(t / "raw", fill(size, 0x11));
-        Loaded r = load_file(t / "raw");
-        EXPECT_EQ(r.status, 1) << size;
-        EXPECT_EQ(r.err, "vorlen: Error, " + (t / "raw") + ": not an ATR image\n") << size;
-    }
-    write_file(t / "raw", fill(10, 0x11));
-    EXPECT_EQ(load_file(t / "raw").err, "vorlen: Error, " + (t / "raw") + ": " CANT " read ATR header\n");
-    EXPECT_EQ(load_file(t / "none").err,
-              "vorlen: Error, " CANT " open disk image '" + (t / "none") + "': No such file or directory\n");
-}
-
-TEST(AtrHeader, SectorSizeMustBe128Or256)
-{
-    EXPECT_EQ(load_bytes(atr_file(92160, 512)).err, fatal + "unsupported ATR sector size (512)\n");
-    // A raw image that happens to start with the signature is taken as ATR:
-    // its sector size field reads 0.
-    Bytes raw = fill(92160, 0);
-    raw[0] = 0x96;
-    raw[1] = 0x02;
-    Loaded r = load_bytes(raw);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, fatal + "unsupported ATR sector size (0)\n");
-}
-
-TEST(AtrGeometry, ExactFitsLoadSilently)
-{
-    Loaded sd = load_bytes(atr_file(92160, 128, fill(92160, 1)));
-    EXPECT_EQ(sd.err, "");
-    EXPECT_EQ(sd.img->sector_count, 720u);
-
-    // 256-byte sectors, first three stored as 128-byte records: N = 256 * 720 - 384.
-    Loaded shrt = load_bytes(atr_file(183936, 256, short_first(fill(256 * 717, 4))));
-    EXPECT_EQ(shrt.err, "");
-    ASSERT_EQ(shrt.img->sector_count, 720u);
-    EXPECT_TRUE(sector_is(*shrt.img, 2, 0, 128, 2));
-    EXPECT_TRUE(sector_is(*shrt.img, 2, 128, 128, 0));
-    EXPECT_TRUE(sector_is(*shrt.img, 4, 0, 256, 4));
-    EXPECT_TRUE(sector_is(*shrt.img, 720, 0, 256, 4));
-
-    // The same disk with full-size first records: N = 256 * 720, no repair
-    // since their upper halves are empty.
-    Bytes first = cat({fill(128, 1), fill(128, 0)});
-    Loaded full = load_bytes(atr_file(184320, 256, cat({first, first, first, fill(256 * 717, 4)})));
-    EXPECT_EQ(full.err, "");
-    ASSERT_EQ(full.img->sector_count, 720u);
-    EXPECT_TRUE(sector_is(*full.img, 3, 0, 128, 1));
-    EXPECT_TRUE(sector_is(*full.img, 4, 0, 256, 4));
-
-    // No cap on the exact path: 131071 sectors of 128 bytes.
-    Loaded big = load_bytes(atr_file(16777088, 128, fill(16777088, 7)));
-    EXPECT_EQ(big.err, "");
-    EXPECT_EQ(big.img->sector_count, 131071u);
-    EXPECT_TRUE(sector_is(*big.img, 131071, 0, 128, 7));
-}
-
-TEST(AtrGeometry, TinyImages)
-{
-    Loaded none = load_bytes(atr_file(0, 128));
-    EXPECT_EQ(none.err, "");
-    ASSERT_TRUE(none.img);
-    EXPECT_EQ(none.img->sector_count, 0u);
-    for (std::uint32_t n : {0u, 1u, 2u})
-        EXPECT_EQ(atr_sector(*none.img, n), nullptr);
-    EXPECT_EQ(atr_run(*none.img, 1, 0), nullptr);
-
-    for (std::uint32_t count : {1u, 2u}) {
-        Loaded r = load_bytes(atr_file(128 * count, 128, fill(128 * count, 5)));
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.img->sector_count, count);
-    }
-    Loaded small = load_bytes(atr_file(272, 128, fill(272, 5)));
-    EXPECT_EQ(small.status, 1);
-    EXPECT_EQ(small.err, fatal + "invalid ATR image size (272), too small.\n");
-}
-
-TEST(AtrGeometry, InexactSizesRoundDown)
-{
-    Loaded sd = load_bytes(atr_file(92176, 128, fill(92176, 1)));
-    EXPECT_EQ(sd.err, warn + "invalid ATR image size (92176), rounding down to (92160)\n");
-    EXPECT_EQ(sd.img->sector_count, 720u);
-
-    // 256-byte sectors with 16 bytes too many: the first three are read short.
-    Loaded dd = load_bytes(atr_file(183952, 256, short_first(fill(256 * 717 + 16, 4))));
-    EXPECT_EQ(dd.err, warn + "invalid ATR image size (183952), rounding down to (183936)\n");
-    ASSERT_EQ(dd.img->sector_count, 720u);
-    EXPECT_TRUE(sector_is(*dd.img, 3, 0, 128, 3));
-    EXPECT_TRUE(sector_is(*dd.img, 4, 0, 256, 4));
-
-    // 16 MiB is never an exact fit: capped at 65535 sectors, the first three
-    // read as 128-byte records.  The file holds only four sectors.
-    Loaded big = load_bytes(atr_file(16777216, 256, short_first(fill(256, 4))));
-    EXPECT_EQ(big.err, warn + "invalid ATR image size (16777216), rounding down to (16776576)\n" + warn +
-                           "ATR file too short at sector 5\n");
-    ASSERT_EQ(big.img->sector_count, 65535u);
-    EXPECT_TRUE(sector_is(*big.img, 2, 0, 128, 2));
-    EXPECT_TRUE(sector_is(*big.img, 4, 0, 256, 4));
-    EXPECT_TRUE(sector_is(*big.img, 5, 0, 256, 0));
-
-    Loaded big128 = load_bytes(atr_file(16777216, 128));
-    EXPECT_EQ(big128.err, warn + "invalid ATR image size (16777216), rounding down to (8388480)\n" + warn +
-                              "ATR file too short at sector 1\n");
-    EXPECT_EQ(big128.img->sector_count, 65535u);
-}
-
-TEST(AtrGeometry, ShortFileKeepsDeclaredCountAndZeroTail)
-{
-    // 720 sectors declared; the file holds 100 and a half.
-    Loaded r = load_bytes(atr_file(92160, 128, cat({fill(128 * 100, 0xAA), fill(50, 0x55)})));
-    EXPECT_EQ(r.err, warn + "ATR file too short at sector 101\n");
-    ASSERT_EQ(r.img->sector_count, 720u);
-    EXPECT_TRUE(sector_is(*r.img, 100, 0, 128, 0xAA));
-    EXPECT_TRUE(sector_is(*r.img, 101, 0, 50, 0x55)); // the part that arrived stays
-    EXPECT_TRUE(sector_is(*r.img, 101, 50, 78, 0));
-    EXPECT_TRUE(sector_is(*r.img, 720, 0, 128, 0));
-}
-
-// Repairs of 256-byte images of 8 sectors read at full size (N = 2048).
-// Record k of the first three holds 0x10 + k; sector k >= 4 holds 0x10 + k.
-namespace {
-
-Bytes rec(int k, std::size_t len = 128) { return fill(len, std::uint8_t(0x10 + k)); }
-
-Bytes sectors_4_to_8() { return cat({rec(4, 256), rec(5, 256), rec(6, 256), rec(7, 256), rec(8, 256)}); }
-
-// Every sector in its own slot, the upper halves of slots 1 to 3 zero.
-void expect_repaired(const AtrImage &img)
-{
-    ASSERT_EQ(img.sector_count, 8u);
-    for (std::uint32_t k = 1; k <= 3; k++) {
-        EXPECT_TRUE(sector_is(img, k, 0, 128, std::uint8_t(0x10 + k))) << k;
-        EXPECT_TRUE(sector_is(img, k, 128, 128, 0)) << k;
-    }
-    for (std::uint32_t k = 4; k <= 8; k++)
-        EXPECT_TRUE(sector_is(img, k, 0, 256, std::uint8_t(0x10 + k))) << k;
+    return warn + "invalid ATR image size (" + std::to_string(from) + "), rounding down to (" + std::to_string(to) +
+           ")\n";
 }
 
 } // namespace
 
-TEST(AtrRepair, PackedRecordsWithEverythingShifted)
+TEST(Atr, SizesGeometryAndShortFiles)
 {
-    // Three short records, sector 4 on right behind them, 384 zeros at the
-    // end: shift, spread and clear.
-    Loaded r = load_bytes(atr_file(2048, 256, cat({rec(1), rec(2), rec(3), sectors_4_to_8(), fill(384, 0)})));
-    EXPECT_EQ(r.err, warn + "ATR suspect - sector 1 has data over 128 bytes, fixing.\n");
-    expect_repaired(*r.img);
+    constexpr std::uint32_t refused = 0xFFFFFFFF; // the run stops with status 1
+    // N bytes of 256-byte sectors, the first three as 128-byte records of 1, 2, 3, then `rest`.
+    const auto short_first = [](std::uint64_t n, const Bytes &rest) {
+        return atr(n, 256, {fill(128, 1), fill(128, 2), fill(128, 3), rest});
+    };
+    Bytes full = fill(256, 0); // upper half empty: no repair
+    std::fill_n(full.begin(), 128, 1);
+    // Each file with all the loader says ("" for nothing), the sectors it finds and bytes they must hold.
+    const struct { Bytes file; std::string err; std::uint32_t count; std::vector<Probe> probes; } cases[] = {
+        // Raw images: only the two standard sizes, sector 1 from the first byte.
+        {fill(92160, 0x11), "", 720, {{1, 0, 128, 0x11}, {720, 0, 128, 0x11}}},
+        {fill(133120, 0x11), "", 1040, {{1, 0, 128, 0x11}, {1040, 0, 128, 0x11}}},
+        {fill(92161, 0x11), fatal + "not an ATR image\n", refused, {}},
+        {fill(133136, 0x11), fatal + "not an ATR image\n", refused, {}}, // what a longer file reads as
+        {fill(100, 0x11), fatal + "not an ATR image\n", refused, {}},
+        {fill(10, 0x11), fatal + CANT " read ATR header\n", refused, {}},
+        {atr(92160, 512), fatal + "unsupported ATR sector size (512)\n", refused, {}},
+        {atr(0, 0, {fill(92144, 0)}), fatal + "unsupported ATR sector size (0)\n", refused, {}}, // raw, starts 96 02
+        {atr(272, 128, {fill(272, 5)}), fatal + "invalid ATR image size (272), too small.\n", refused, {}},
+        // Exact fits: nothing said, even for 0, 1 and 2 sectors.
+        {atr(0, 128), "", 0, {}},
+        {atr(128, 128, {fill(128, 5)}), "", 1, {{1, 0, 128, 5}}},
+        {atr(256, 128, {fill(256, 5)}), "", 2, {{2, 0, 128, 5}}},
+        // N = 256 * 720 - 384: first three short, each at the front of its slot.
+        {short_first(183936, fill(256 * 717, 4)), "", 720,
+         {{2, 0, 128, 2}, {2, 128, 128, 0}, {4, 0, 256, 4}, {720, 0, 256, 4}}},
+        // N = 256 * 720: full-size first records.
+        {atr(184320, 256, {full, full, full, fill(256 * 717, 4)}), "", 720, {{3, 0, 128, 1}, {4, 0, 256, 4}}},
+        // No cap on an exact fit: 131071 sectors of 128 bytes.
+        {atr(16777088, 128, {fill(16777088, 7)}), "", 131071, {{131071, 0, 128, 7}}},
+        // Inexact sizes round down; 256-byte ones then read the first three short.
+        {atr(92176, 128, {fill(92176, 1)}), round_down(92176, 92160), 720, {{720, 0, 128, 1}}},
+        {short_first(183952, fill(256 * 717 + 16, 4)), round_down(183952, 183936), 720,
+         {{3, 0, 128, 3}, {4, 0, 256, 4}}},
+        // 16 MiB is never exact: capped at 65535 sectors; the file holds four.
+        {short_first(16777216, fill(256, 4)), round_down(16777216, 16776576) + too_short + "5\n", 65535,
+         {{2, 0, 128, 2}, {4, 0, 256, 4}, {5, 0, 256, 0}}},
+        {atr(16777216, 128), round_down(16777216, 8388480) + too_short + "1\n", 65535, {}},
+        // 720 sectors declared, 100 and a half there: the count stays, the part
+        // that arrived stays, the rest is zeros.
+        {atr(92160, 128, {fill(128 * 100, 0xAA), fill(50, 0x55)}), too_short + "101\n", 720,
+         {{100, 0, 128, 0xAA}, {101, 0, 50, 0x55}, {101, 50, 78, 0}, {720, 0, 128, 0}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.err);
+        Loaded r = load(c.file);
+        EXPECT_EQ(r.err, c.err) << c.file.size();
+        EXPECT_EQ(r.status, c.count == refused ? 1 : 0);
+        if (c.count == refused)
+            continue;
+        ASSERT_TRUE(r.img);
+        EXPECT_EQ(r.img->sector_count, c.count);
+        for (const Probe &p : c.probes)
+            EXPECT_TRUE(holds(*r.img, p)) << "sector " << p.n << " offset " << p.offset;
+    }
 }
 
-TEST(AtrRepair, PackedRecordsWithSector4InPlace)
+TEST(Atr, RepairOfMisplacedFirstSectors)
 {
-    // Three short records, 384 zeros, sector 4 at its own slot: spread and
-    // clear; the first half of sector 4 must survive.
-    Loaded r = load_bytes(atr_file(2048, 256, cat({rec(1), rec(2), rec(3), fill(384, 0), sectors_4_to_8()})));
-    EXPECT_EQ(r.err, warn + "ATR suspect - sector 1 has data over 128 bytes, fixing.\n");
-    expect_repaired(*r.img);
+    // 256-byte images of 8 sectors (N = 2048) whose records 1-3 and sectors
+    // 4-8 hold 0x10 + their number; repaired, each sector is in its slot and
+    // the upper halves of slots 1-3 are zero.
+    const auto rec = [](int k, std::size_t len = 128) { return fill(len, std::uint8_t(0x10 + k)); };
+    const Bytes zero = fill(128, 0), four_on = cat({rec(4, 256), rec(5, 256), rec(6, 256), rec(7, 256), rec(8, 256)});
+    const std::pair<Bytes, std::string> cases[] = {
+        // Short records, sector 4 right behind them, 384 zeros at the end: shift, spread, clear.
+        {atr(2048, 256, {rec(1), rec(2), rec(3), four_on, zero, zero, zero}), "1"},
+        // Short records, 384 zeros, sector 4 in its slot: spread and clear only;
+        // sector 4's first 128 bytes must survive.
+        {atr(2048, 256, {rec(1), rec(2), rec(3), zero, zero, zero, four_on}), "1"},
+        // Full-size records, only slot 3's upper half carries data: it is named and cleared.
+        {atr(2048, 256, {rec(1), zero, rec(2), zero, rec(3), fill(128, 0xE3), four_on}), "3"},
+    };
+    for (const auto &[file, named] : cases) {
+        Loaded r = load(file);
+        ASSERT_TRUE(r.img);
+        EXPECT_EQ(r.err, warn + "ATR suspect - sector " + named + " has data over 128 bytes, fixing.\n");
+        for (std::uint8_t k = 1; k <= 8; k++) {
+            const std::size_t len = k <= 3 ? 128 : 256; // its data, then zeros to the end of the slot
+            EXPECT_TRUE(holds(*r.img, {k, 0, len, std::uint8_t(0x10 + k)})) << named << ": sector " << int(k);
+            EXPECT_TRUE(holds(*r.img, {k, len, 256 - len, 0})) << named << ": sector " << int(k);
+        }
+    }
 }
 
-TEST(AtrRepair, FullSizeRecordsWithDataInUpperHalves)
-{
-    // Real full-size first sectors; only slot 3's upper half carries data,
-    // so the warning names sector 3.  Only the upper halves are cleared.
-    Bytes body = cat({rec(1), fill(128, 0), rec(2), fill(128, 0), rec(3), fill(128, 0xE3), sectors_4_to_8()});
-    Loaded r = load_bytes(atr_file(2048, 256, body));
-    EXPECT_EQ(r.err, warn + "ATR suspect - sector 3 has data over 128 bytes, fixing.\n");
-    expect_repaired(*r.img);
-}
-
-TEST(AtrSector, BoundsAndRuns)
+TEST(Atr, SectorBounds)
 {
     std::unique_ptr<AtrImage> img = DiskBuilder(128, 10).image();
     const std::uint8_t *base = img->data.data();
@@ -269,12 +153,11 @@ TEST(AtrSector, BoundsAndRuns)
     EXPECT_EQ(atr_sector(*img, 10), base + 9 * 128);
     EXPECT_EQ(atr_sector(*img, 11), nullptr);
     EXPECT_EQ(atr_sector(*img, 0xFFFFFFFFu), nullptr);
-
     EXPECT_EQ(atr_run(*img, 1, 1280), base); // the whole image
     EXPECT_EQ(atr_run(*img, 1, 1281), nullptr);
-    EXPECT_EQ(atr_run(*img, 10, 128), base + 9 * 128);
     EXPECT_EQ(atr_run(*img, 10, 129), nullptr);
-    EXPECT_EQ(atr_run(*img, 0, 1), nullptr);
-    EXPECT_EQ(atr_run(*img, 11, 0), nullptr);
     EXPECT_EQ(atr_run(*img, 2, SIZE_MAX), nullptr);
+    const AtrImage empty; // no sectors at all
+    EXPECT_EQ(atr_sector(empty, 1), nullptr);
+    EXPECT_EQ(atr_run(empty, 1, 0), nullptr);
 }

@@ -8,13 +8,16 @@
 namespace {
 
 // " HOWFEN DOS " in screen codes, the first blank in inverse video.
-constexpr std::uint8_t howfen_signature[12] = {0x80, 0x28, 0x2F, 0x37, 0x26, 0x25,
-                                               0x2E, 0x00, 0x24, 0x2F, 0x33, 0x00};
+constexpr std::uint8_t howfen_signature[12] = {0x80, 0x28, 0x2F, 0x37, 0x26, 0x25, 0x2E, 0x00, 0x24, 0x2F, 0x33, 0x00};
 
+// ASCII as screen codes, blank-padded to `width`: 0x20-0x5F go to 0x00-0x3F,
+// control codes to 0x40-0x5F, lower case (0x60-0x7F) stays.
 void put_screen_text(std::uint8_t *p, std::string_view text, std::size_t width)
 {
-    for (std::size_t i = 0; i < width; i++)
-        p[i] = howfen_screen_code(i < text.size() ? text[i] : ' ');
+    for (std::size_t i = 0; i < width; i++) {
+        const auto a = std::uint8_t(i < text.size() ? text[i] : ' ');
+        p[i] = std::uint8_t(a < 0x20 ? a + 0x40 : a < 0x60 ? a - 0x20 : a);
+    }
 }
 
 constexpr std::uint32_t sector = 128;
@@ -22,16 +25,6 @@ constexpr std::uint32_t sector = 128;
 } // namespace
 
 const std::uint8_t kboot_signature[9] = {0x00, 0x03, 0x00, 0x07, 0x14, 0x07, 0x4C, 0x14, 0x07};
-
-std::uint8_t howfen_screen_code(char c)
-{
-    const auto a = std::uint8_t(c);
-    if (a < 0x20)
-        return std::uint8_t(a + 0x40);
-    if (a < 0x60)
-        return std::uint8_t(a - 0x20);
-    return a;
-}
 
 std::uint8_t *howfen_boot(DiskBuilder &disk, std::size_t offset)
 {
@@ -51,8 +44,7 @@ DiskBuilder howfen_disk(std::uint32_t sectors, std::string_view version, int sec
     return d;
 }
 
-void howfen_line(DiskBuilder &disk, int k, std::string_view title, std::string_view length_field,
-                 std::uint32_t first)
+void howfen_line(DiskBuilder &disk, int k, std::string_view title, std::string_view length_field, std::uint32_t first)
 {
     std::uint8_t *line = howfen_boot(disk, howfen_at::menu + howfen_at::line_size * std::size_t(k));
     line[0] = std::uint8_t(0x21 + k); // 'A' + k
@@ -98,8 +90,7 @@ DiskBuilder basic_disk(std::string_view name, const std::vector<std::uint8_t> &p
     d.text(2, 60, "VELMORAX");
     d.fill(2, 96, 12, ' ').text(2, 96, name.substr(0, 12));
 
-    // The loader keeps the header words 1-6 as offsets from word 0.
-    std::uint8_t head[14] = {};
+    std::uint8_t head[14] = {}; // words 1-6 kept as offsets from word 0
     if (!program.empty())
         std::memcpy(head, program.data(), std::min<std::size_t>(14, program.size()));
     const std::uint32_t base = std::uint32_t(head[0] | head[1] << 8);

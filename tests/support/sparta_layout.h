@@ -1,24 +1,14 @@
-// SpartaDOS volumes built from named fields.
-//
-// Three levels, from the bytes up:
-//  - field writers: the boot record, one sector-map sector, 23-byte directory
-//    entries, so a test can lay down exactly the damaged bytes it is about;
-//  - SpartaVolume: hands out sectors in order (boot sectors 1-3, the bitmap,
-//    then every chain in the order it is put) and writes files and
-//    directories through proper map chains;
-//  - sparta_volume: a whole valid volume from a list of (path, bytes, date),
-//    the directories taken from the paths.
+// SpartaDOS volumes built from named fields: the boot record, sector-map
+// sectors and 23-byte directory entries laid down one by one, so a test can
+// damage exactly the bytes it is about; SpartaVolume to write files and
+// directories through proper map chains; sparta_volume for a whole valid
+// volume from a list of paths.
 #pragma once
 
 #include "image_builder.h"
 
 #include <cstddef>
-#include <cstdint>
-#include <memory>
 #include <span>
-#include <string>
-#include <string_view>
-#include <vector>
 
 // Byte offsets of the boot record fields in sector 1.
 namespace sparta_boot {
@@ -37,7 +27,7 @@ inline constexpr std::size_t version = 32;      // file-system version
 namespace sparta_status {
 inline constexpr std::uint8_t end = 0x00; // the whole byte: no entry at or after this one
 inline constexpr std::uint8_t in_use = 0x08;
-inline constexpr std::uint8_t deleted = 0x10; // skipped even when in use
+inline constexpr std::uint8_t deleted = 0x10;
 inline constexpr std::uint8_t subdir = 0x20;
 } // namespace sparta_status
 
@@ -45,68 +35,55 @@ struct SpartaDate {
     int day = 1, month = 1, year = 84, hour = 0, minute = 0, second = 0;
 };
 
-// One directory entry.  `name` is the 11-byte field as stored (base name and
-// extension, blank padded); sparta_field builds it from "NAME.EXT".
+// One directory entry; `name` is "NAME.EXT", stored as the blank-padded
+// 11-byte field.
 struct SpartaEntry {
     std::uint8_t status = sparta_status::in_use;
     std::uint32_t map = 0;  // first sector-map sector
     std::uint32_t size = 0; // 24 bits
     std::string name;
-    SpartaDate date;
+    SpartaDate date{};
 };
-
-// "DOS.SYS" -> "DOS     SYS"; with width 8 (a volume name) the text is only
-// padded.  Longer parts are cut.
-std::string sparta_field(std::string_view name, std::size_t width = 11);
 
 SpartaEntry sparta_file(std::string_view name, std::uint32_t map, std::uint32_t size,
                         SpartaDate date = {});
 SpartaEntry sparta_subdir(std::string_view name, std::uint32_t map, SpartaDate date = {});
 
-// The 23 bytes of an entry.
-std::vector<std::uint8_t> sparta_entry_bytes(const SpartaEntry &e);
-// A directory's contents: `header` (entry 0, the directory itself) and then
-// the entries.  The header's size is set to the length of the whole.
+// A directory's contents: `header` (entry 0, the directory itself, its size
+// set to the length of the whole) and then the entries.
 std::vector<std::uint8_t> sparta_dir_bytes(const std::vector<SpartaEntry> &entries,
                                            SpartaEntry header = {});
 
-// Boot record: signature 0x80, the root map and first bitmap sector, total =
-// the image's sector count, size code from the sector size, the volume name.
+// Boot record: signature, root map, first bitmap sector, total = the
+// image's sector count, size code from the sector size, volume name.
 void sparta_boot_sector(DiskBuilder &d, std::uint32_t root_map, std::uint32_t bitmap,
                         std::string_view volume = "");
 
-// One sector-map sector: next and previous map sector, then the data sector
+// One map sector: next and previous map sector, then the data sector
 // numbers (0 is a hole of zero bytes).
 void sparta_map_sector(DiskBuilder &d, std::uint32_t n, std::uint32_t next,
                        const std::vector<std::uint32_t> &data, std::uint32_t prev = 0);
 
+// Hands out sectors in order: boot 1-3, the bitmap from 4, then every chain
+// in the order it is put.
 struct SpartaVolume {
     DiskBuilder disk;
     std::uint32_t first_bitmap = 4;
-    std::uint32_t bitmap_sectors = 1;
     std::uint32_t next_free; // first sector not yet handed out
 
     SpartaVolume(int sector_size, std::uint32_t sector_count, std::string_view volume = "TEST");
 
-    // The next n sectors, zero-filled; returns the first.  Throws when the
-    // disk is full.
+    // The next n sectors (zero-filled); returns the first.
     std::uint32_t take(std::uint32_t n = 1);
-
-    // Writes `bytes` into fresh data sectors named by a fresh map chain and
-    // returns its first map sector (`at`, a sector already taken, when given).
-    // An empty file gets one map sector naming nothing.
+    // Writes `bytes` through a fresh map chain (its first map sector `at`
+    // when given) and returns that map sector.
     std::uint32_t put(std::span<const std::uint8_t> bytes, std::uint32_t at = 0);
-    std::uint32_t put(std::string_view text, std::uint32_t at = 0);
-
-    SpartaEntry file(std::string_view name, std::span<const std::uint8_t> bytes,
-                     SpartaDate date = {});
-    SpartaEntry file(std::string_view name, std::string_view text, SpartaDate date = {});
+    SpartaEntry file(std::string_view name, std::string_view bytes, SpartaDate date = {});
     // A subdirectory holding `entries`; its header names no parent.
     SpartaEntry dir(std::string_view name, const std::vector<SpartaEntry> &entries,
-                    SpartaDate date = {}, std::uint32_t at = 0);
-
-    // Writes the root directory, points the boot record at it and writes the
-    // bitmap (every sector handed out so far in use).  Returns the root's map.
+                    SpartaDate date = {});
+    // Writes the root, points the boot record at it and fills the bitmap
+    // (every sector handed out so far in use).  Returns the root's map.
     std::uint32_t root(const std::vector<SpartaEntry> &entries, std::uint32_t at = 0);
 
     std::unique_ptr<AtrImage> image() const { return disk.image(); }
@@ -115,13 +92,11 @@ struct SpartaVolume {
 struct SpartaFile {
     std::string path; // "NAME.EXT" in the root, "DIR/SUB/NAME.EXT" below it
     std::vector<std::uint8_t> bytes;
-    SpartaDate date;
+    SpartaDate date{};
 };
 
-// A whole valid volume.  Directories are made from the paths, each listed in
-// its parent where it is first named; files keep their order.  Every
-// directory header names its parent.  Linear in the size of the data, so
-// fit for a 65535-sector volume with thousands of files.
+// A whole valid volume: directories made from the paths (listed where first
+// named, their headers naming the parent), files in order.
 DiskBuilder sparta_volume(int sector_size, std::uint32_t sector_count,
                           const std::vector<SpartaFile> &files, std::string_view volume = "",
                           SpartaDate dir_date = {});
