@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +33,28 @@ struct ByteSource {
 constexpr std::size_t raw_sd_size = 92160;  // 720 sectors of 128 bytes
 constexpr std::size_t raw_ed_size = 133120; // 1040 sectors of 128 bytes
 constexpr std::int64_t big_image = 16777216;
+
+// A large image fills thousands of pages, and the first touch of each one
+// is a page fault, dear on a virtual machine.  Ask for 2 MiB pages where
+// the system hands them out on request, then have all pages mapped in one
+// call.  Only advice: nothing depends on it being taken.
+void advise_large(std::uint8_t *p, std::size_t size)
+{
+    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    constexpr std::uintptr_t huge = std::uintptr_t(1) << 21;
+    if (size < 2 * huge)
+        return;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t first = (start + huge - 1) & ~(huge - 1);
+    const std::uintptr_t end = (start + size) & ~(huge - 1);
+    if (end > first)
+        (void)madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+    const std::uintptr_t from = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t to = (start + size) & ~(page - 1);
+    (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
+#endif
+}
 
 std::uint32_t sum_bytes(const std::uint8_t *p, std::size_t n)
 {
@@ -122,18 +146,33 @@ std::unique_ptr<AtrImage> load(ByteSource &src, const char *name)
     img->sector_size = s;
     img->sector_count = std::uint32_t(count);
     try {
-        img->data.assign(std::size_t(count) * s, 0);
+        const std::size_t size = std::size_t(count) * s;
+        img->data.reserve(size);
+        advise_large(img->data.data(), size);
+        img->data.assign(size, 0);
     } catch (const std::bad_alloc &) {
         show_memory_error();
     }
 
+    // Short records go one by one into the front of their slots; from there
+    // on the records fill their slots back to back, so the rest of the image
+    // is one read.  A short read leaves what it got in place, as reading
+    // sector by sector would.
     std::uint8_t *d = img->data.data();
-    for (std::int64_t i = 1; i <= count; i++) {
-        const std::size_t rec = (i <= 3 && allowance != 0) ? 128 : std::size_t(s);
-        if (src.read(d + (i - 1) * s, rec) != rec) {
-            show_msg("%s: ATR file too short at sector %d", name, int(i));
-            break;
-        }
+    std::int64_t first = 1;
+    bool whole = true;
+    if (allowance != 0) {
+        for (; first <= 3 && first <= count && whole; first++)
+            if (src.read(d + (first - 1) * s, 128) != 128) {
+                show_msg("%s: ATR file too short at sector %d", name, int(first));
+                whole = false;
+            }
+    }
+    if (whole && first <= count) {
+        const std::size_t want = std::size_t(count - first + 1) * std::size_t(s);
+        const std::size_t got = src.read(d + (first - 1) * s, want);
+        if (got != want)
+            show_msg("%s: ATR file too short at sector %d", name, int(first + std::int64_t(got / s)));
     }
 
     if (s == 256 && count >= 4)
