@@ -138,11 +138,7 @@ Dos2Chain follow_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start, std
     const std::uint32_t data_area = s - 3;
     Dos2Chain c;
 
-    // One stamp per chain instead of clearing a sector map each time.
-    if (++walk.chain_stamp == 0) {
-        std::fill(walk.chain_mark.begin(), walk.chain_mark.end(), 0);
-        walk.chain_stamp = 1;
-    }
+    walk.chain_marks.new_chain();
 
     std::uint32_t cur = start;
     for (;;) {
@@ -175,12 +171,11 @@ Dos2Chain follow_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start, std
             }
         }
 
-        if (walk.chain_mark[cur] == walk.chain_stamp) {
+        if (walk.chain_marks.passed(cur)) {
             c.end = Dos2Chain::loop;
             c.loop_sector = cur;
             return c;
         }
-        walk.chain_mark[cur] = walk.chain_stamp;
 
         if (data && c.length < capacity) {
             std::uint32_t room = capacity - c.length;

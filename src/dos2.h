@@ -34,8 +34,7 @@ struct Dos2Walk {
     // State of one run of the walk.  A listing needs only a chain's length
     // and how it ends, so chains already followed are not followed again.
     WalkGuard guard;
-    std::vector<std::uint32_t> chain_mark = std::vector<std::uint32_t>(65536);
-    std::uint32_t chain_stamp = 0;
+    SectorMarks chain_marks; // indexed by 16-bit sector numbers
     std::unordered_map<std::uint32_t, Dos2Chain> chains; // by start sector and sector form
 };
 

@@ -3,6 +3,7 @@
 #include "extract.h"
 #include "messages.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -112,18 +113,22 @@ std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, st
 
 namespace {
 
+// Marks for every sector number an image can have.
+SectorMarks marks_for(const AtrImage &image)
+{
+    return SectorMarks(std::max<std::size_t>(65536, std::size_t(image.sector_count) + 1));
+}
+
 // The allocated size of a chain whose first map sector is valid.
-std::uint32_t chain_allocation(const AtrImage &image, std::uint32_t first_map)
+std::uint32_t chain_allocation(const AtrImage &image, std::uint32_t first_map, SectorMarks &marks)
 {
     const std::uint32_t s = std::uint32_t(image.sector_size);
     // A chain that comes back to one of its own map sectors ends there.
-    // Indexed only by sectors that atr_sector has found in the image.
-    std::vector<std::uint8_t> seen(std::size_t(image.sector_count) + 1);
+    marks.new_chain();
     std::uint32_t total = 0;
     std::uint32_t cur = first_map;
     const std::uint8_t *map;
-    while ((map = atr_sector(image, cur)) != nullptr && !seen[cur]) {
-        seen[cur] = 1;
+    while ((map = atr_sector(image, cur)) != nullptr && !marks.passed(cur)) {
         for (std::uint32_t off = 4; off + 1 < s; off += 2)
             if (le16(map + off) != 0)
                 total += s;
@@ -145,10 +150,13 @@ std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
         show_msg("invalid sector map");
         return 0;
     }
-    return chain_allocation(image, first_map);
+    SectorMarks marks = marks_for(image);
+    return chain_allocation(image, first_map, marks);
 }
 
-SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map)
+namespace {
+
+SpartaMapProfile map_profile(const AtrImage &image, std::uint32_t first_map, SectorMarks &marks)
 {
     SpartaMapProfile p;
     const std::uint8_t *map = first_map > 1 ? atr_sector(image, first_map) : nullptr;
@@ -159,8 +167,8 @@ SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_m
     const std::uint32_t s = std::uint32_t(image.sector_size);
     // Every map sector is scanned whole before its link is followed, so a
     // chain that comes back to a map sector already scanned never faults.
-    std::vector<std::uint8_t> seen(std::size_t(image.sector_count) + 1);
-    seen[first_map] = 1;
+    marks.new_chain();
+    marks.passed(first_map);
     for (;;) {
         for (std::uint32_t pos = 4; pos + 1 < s; pos += 2) {
             const std::uint32_t data_sector = le16(map + pos);
@@ -180,15 +188,12 @@ SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_m
             p.stop = SpartaMapProfile::bad_next_map;
             return p;
         }
-        if (seen[next]) {
+        if (marks.passed(next)) {
             p.stop = SpartaMapProfile::endless;
             return p;
         }
-        seen[next] = 1;
     }
 }
-
-namespace {
 
 // sparta_map_size, remembered per first map sector for this walk.
 std::uint32_t allocated_size(SpartaWalk &walk, std::uint32_t first_map)
@@ -199,17 +204,23 @@ std::uint32_t allocated_size(SpartaWalk &walk, std::uint32_t first_map)
     }
     auto known = walk.map_sizes.find(first_map);
     if (known == walk.map_sizes.end())
-        known = walk.map_sizes.emplace(first_map, chain_allocation(*walk.image, first_map)).first;
+        known = walk.map_sizes.emplace(first_map, chain_allocation(*walk.image, first_map, walk.map_marks)).first;
     return known->second;
 }
 
 } // namespace
 
+SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map)
+{
+    SectorMarks marks = marks_for(image);
+    return map_profile(image, first_map, marks);
+}
+
 std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::uint32_t wanted)
 {
     auto it = walk.profiles.find(first_map);
     if (it == walk.profiles.end())
-        it = walk.profiles.emplace(first_map, sparta_map_profile(*walk.image, first_map)).first;
+        it = walk.profiles.emplace(first_map, map_profile(*walk.image, first_map, walk.map_marks)).first;
     const SpartaMapProfile &p = it->second;
     if (p.stop == SpartaMapProfile::bad_first_map) {
         show_msg("invalid sector map");

@@ -33,6 +33,7 @@ struct SpartaWalk {
     WalkGuard guard;
     std::unordered_map<std::uint32_t, SpartaMapProfile> profiles;
     std::unordered_map<std::uint32_t, std::uint32_t> map_sizes;
+    SectorMarks map_marks; // map sector numbers on the disk are 16 bits
 };
 
 int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,

@@ -6,10 +6,38 @@
 // walk_max_depth levels below the root.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 constexpr unsigned walk_max_depth = 100;
+
+// Marks on sector numbers for one chain at a time, to find a chain that
+// comes back to a sector it has passed.  Starting a new chain costs nothing:
+// a mark counts only when it carries the current stamp.
+struct SectorMarks {
+    std::vector<std::uint32_t> mark;
+    std::uint32_t stamp = 0;
+
+    explicit SectorMarks(std::size_t sectors = 65536) : mark(sectors) {}
+
+    void new_chain()
+    {
+        if (++stamp == 0) {
+            std::fill(mark.begin(), mark.end(), 0);
+            stamp = 1;
+        }
+    }
+    // Marks sector n; true when it was marked already in this chain.
+    bool passed(std::uint32_t n)
+    {
+        if (mark[n] == stamp)
+            return true;
+        mark[n] = stamp;
+        return false;
+    }
+};
 
 struct WalkGuard {
     std::vector<std::uint8_t> visited = std::vector<std::uint8_t>(65536);
