@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <new>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -34,26 +34,48 @@ constexpr std::size_t raw_sd_size = 92160;  // 720 sectors of 128 bytes
 constexpr std::size_t raw_ed_size = 133120; // 1040 sectors of 128 bytes
 constexpr std::int64_t big_image = 16777216;
 
-// A large image fills thousands of pages, and the first touch of each one
-// is a page fault, dear on a virtual machine.  Ask for 2 MiB pages where
-// the system hands them out on request, then have all pages mapped in one
-// call.  Only advice: nothing depends on it being taken.
-void advise_large(std::uint8_t *p, std::size_t size)
+// Images from this size on are mapped rather than copied when their file
+// holds every sector: a listing then touches only the sectors it reads, and
+// nothing is zeroed or copied first.  (As with any mapped file, an image
+// cut short by another process while vorlen reads it would end the run.)
+constexpr std::size_t map_threshold = 1 << 20;
+
+// Maps the `body` bytes of sector data that follow the header of the image
+// file `fd` so that sector n lies at (n - 1) * s from the returned address.
+// With short first records (`allowance` 384) sector 4 follows them in the
+// file at offset 400; a zeroed page below the mapping gives room to move
+// sectors 1-3 into full slots in front of it.  The mapping is private:
+// nothing written to it reaches the file.  Returns false when the file is
+// no regular file or lacks sectors, so that the caller copies instead.
+bool map_sectors(int fd, AtrImage &img, std::size_t body, std::int64_t allowance)
 {
-    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-    constexpr std::uintptr_t huge = std::uintptr_t(1) << 21;
-    if (size < 2 * huge)
-        return;
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t first = (start + huge - 1) & ~(huge - 1);
-    const std::uintptr_t end = (start + size) & ~(huge - 1);
-    if (end > first)
-        (void)madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    const std::uintptr_t from = (start + page - 1) & ~(page - 1);
-    const std::uintptr_t to = (start + size) & ~(page - 1);
-    (void)madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
-#endif
+    struct stat st;
+    const std::size_t need = 16 + body;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) < need)
+        return false;
+    const std::size_t front = allowance ? std::size_t(sysconf(_SC_PAGESIZE)) : 0;
+    const std::size_t length = front + need;
+    void *region = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region == MAP_FAILED)
+        return false;
+    std::uint8_t *file = static_cast<std::uint8_t *>(region) + front;
+    if (mmap(file, need, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0) ==
+        MAP_FAILED) {
+        munmap(region, length);
+        return false;
+    }
+    img.storage = std::shared_ptr<void>(region, [length](void *p) { munmap(p, length); });
+    if (allowance == 0) {
+        img.data = file + 16;
+        return true;
+    }
+    img.data = file + 16 + 384 - 768;
+    std::uint8_t records[384];
+    std::memcpy(records, file + 16, sizeof records);
+    std::memset(img.data, 0, 768);
+    for (int k = 0; k < 3; k++)
+        std::memcpy(img.data + k * 256, records + k * 128, 128);
+    return true;
 }
 
 std::uint32_t sum_bytes(const std::uint8_t *p, std::size_t n)
@@ -70,7 +92,7 @@ std::uint32_t sum_bytes(const std::uint8_t *p, std::size_t n)
 // Put every sector back into its own slot.
 void repair_first_sectors(AtrImage &img, const char *name)
 {
-    std::uint8_t *d = img.data.data();
+    std::uint8_t *d = img.data;
     const std::size_t total = std::size_t(img.sector_count) * 256;
 
     int suspect = 0;
@@ -96,23 +118,46 @@ void repair_first_sectors(AtrImage &img, const char *name)
     std::memset(d + 128, 0, 128);
 }
 
-std::unique_ptr<AtrImage> load(ByteSource &src, const char *name)
+// Reads the sectors into their slots.  Short records go one by one into the
+// front of their slots; from there on the records fill their slots back to
+// back, so the rest of the image is one read.  A short read leaves what it
+// got in place, as reading sector by sector would, and the rest zero.
+void read_sectors(ByteSource &src, AtrImage &img, std::int64_t allowance, const char *name)
+{
+    const std::int64_t count = img.sector_count;
+    const std::size_t s = std::size_t(img.sector_size);
+    std::uint8_t *d = img.data;
+    std::int64_t first = 1;
+    if (allowance != 0) {
+        for (; first <= 3 && first <= count; first++)
+            if (src.read(d + (first - 1) * s, 128) != 128) {
+                show_msg("%s: ATR file too short at sector %d", name, int(first));
+                return;
+            }
+    }
+    if (first <= count) {
+        const std::size_t want = std::size_t(count - first + 1) * s;
+        const std::size_t got = src.read(d + (first - 1) * s, want);
+        if (got != want)
+            show_msg("%s: ATR file too short at sector %d", name, int(first + std::int64_t(got / s)));
+    }
+}
+
+// `fd` is the image file's descriptor when there is one, else -1.
+std::unique_ptr<AtrImage> load(ByteSource &src, const char *name, int fd)
 {
     std::uint8_t hdr[16];
     if (src.read(hdr, sizeof hdr) != sizeof hdr)
         show_error("%s: " CANT " read ATR header", name);
 
-    auto img = std::make_unique<AtrImage>();
-
     if (hdr[0] != 0x96 || hdr[1] != 0x02) {
         // A headerless image: only the two standard sizes are believed.
-        img->data.assign(raw_ed_size + 16, 0);
-        std::memcpy(img->data.data(), hdr, sizeof hdr);
-        std::size_t total = 16 + src.read(img->data.data() + 16, raw_ed_size);
+        std::unique_ptr<AtrImage> img = atr_create(128, (raw_ed_size + 16 + 127) / 128);
+        std::memcpy(img->data, hdr, sizeof hdr);
+        std::size_t total = 16 + src.read(img->data + 16, raw_ed_size);
         if (total != raw_sd_size && total != raw_ed_size)
             show_error("%s: not an ATR image", name);
-        img->data.resize(total);
-        img->sector_size = 128;
+        img->size = total;
         img->sector_count = std::uint32_t(total / 128);
         return img;
     }
@@ -143,38 +188,20 @@ std::unique_ptr<AtrImage> load(ByteSource &src, const char *name)
                  int(count * s - allowance));
     }
 
-    img->sector_size = s;
-    img->sector_count = std::uint32_t(count);
-    try {
-        const std::size_t size = std::size_t(count) * s;
-        img->data.reserve(size);
-        advise_large(img->data.data(), size);
-        img->data.assign(size, 0);
-    } catch (const std::bad_alloc &) {
-        show_memory_error();
+    const std::size_t size = std::size_t(count) * std::size_t(s);
+    std::unique_ptr<AtrImage> img;
+    if (size >= map_threshold) {
+        img = std::make_unique<AtrImage>();
+        img->sector_size = s;
+        img->sector_count = std::uint32_t(count);
+        img->size = size;
+        if (!map_sectors(fd, *img, size - std::size_t(allowance), allowance))
+            img.reset();
     }
-
-    // Short records go one by one into the front of their slots; from there
-    // on the records fill their slots back to back, so the rest of the image
-    // is one read.  A short read leaves what it got in place, as reading
-    // sector by sector would.
-    std::uint8_t *d = img->data.data();
-    std::int64_t first = 1;
-    bool whole = true;
-    if (allowance != 0) {
-        for (; first <= 3 && first <= count && whole; first++)
-            if (src.read(d + (first - 1) * s, 128) != 128) {
-                show_msg("%s: ATR file too short at sector %d", name, int(first));
-                whole = false;
-            }
+    if (!img) {
+        img = atr_create(s, std::uint32_t(count));
+        read_sectors(src, *img, allowance, name);
     }
-    if (whole && first <= count) {
-        const std::size_t want = std::size_t(count - first + 1) * std::size_t(s);
-        const std::size_t got = src.read(d + (first - 1) * s, want);
-        if (got != want)
-            show_msg("%s: ATR file too short at sector %d", name, int(first + std::int64_t(got / s)));
-    }
-
     if (s == 256 && count >= 4)
         repair_first_sectors(*img, name);
     return img;
@@ -182,18 +209,32 @@ std::unique_ptr<AtrImage> load(ByteSource &src, const char *name)
 
 } // namespace
 
+std::unique_ptr<AtrImage> atr_create(int sector_size, std::uint32_t sector_count)
+{
+    auto img = std::make_unique<AtrImage>();
+    img->sector_size = sector_size;
+    img->sector_count = sector_count;
+    img->size = std::size_t(sector_count) * std::size_t(sector_size);
+    // calloc: a large block comes as fresh zero pages, which cost nothing
+    // until touched, so a header that declares far more than the file holds
+    // is cheap.
+    img->data = static_cast<std::uint8_t *>(check_calloc(img->size, 1));
+    img->storage = std::shared_ptr<void>(img->data, std::free);
+    return img;
+}
+
 std::unique_ptr<AtrImage> atr_load_stream(std::FILE *f, const char *name)
 {
     ByteSource src;
     src.file = f;
-    return load(src, name);
+    return load(src, name, fileno(f));
 }
 
 std::unique_ptr<AtrImage> atr_load_bytes(std::span<const std::uint8_t> bytes, const char *name)
 {
     ByteSource src;
     src.mem = bytes;
-    return load(src, name);
+    return load(src, name, -1);
 }
 
 std::unique_ptr<AtrImage> atr_load(const char *path)
@@ -217,7 +258,7 @@ const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n)
 {
     if (n == 0 || n > image.sector_count)
         return nullptr;
-    return image.data.data() + std::size_t(n - 1) * std::size_t(image.sector_size);
+    return image.data + std::size_t(n - 1) * std::size_t(image.sector_size);
 }
 
 const std::uint8_t *atr_run(const AtrImage &image, std::uint32_t n, std::size_t length)
@@ -225,7 +266,7 @@ const std::uint8_t *atr_run(const AtrImage &image, std::uint32_t n, std::size_t 
     if (n == 0 || n > image.sector_count)
         return nullptr;
     const std::size_t start = std::size_t(n - 1) * std::size_t(image.sector_size);
-    if (start > image.data.size() || length > image.data.size() - start)
+    if (start > image.size || length > image.size - start)
         return nullptr;
-    return image.data.data() + start;
+    return image.data + start;
 }

@@ -10,13 +10,19 @@
 #include <cstdio>
 #include <memory>
 #include <span>
-#include <vector>
 
 struct AtrImage {
-    std::vector<std::uint8_t> data; // sector n at (n - 1) * sector_size, slots back to back
+    std::uint8_t *data = nullptr;   // sector n at (n - 1) * sector_size, slots back to back
+    std::size_t size = 0;           // bytes at data: sector_count * sector_size
     int sector_size = 128;          // 128 or 256
     std::uint32_t sector_count = 0; // sectors 1 .. sector_count
+    // What holds the bytes at data: a zero-filled heap block, or for a large
+    // image file read whole, a private (copy-on-write) mapping of the file.
+    std::shared_ptr<void> storage;
 };
+
+// An image of `sector_count` zeroed sectors, to fill in.
+std::unique_ptr<AtrImage> atr_create(int sector_size, std::uint32_t sector_count);
 
 // Loads an image file; every failure is fatal (show_error), warnings go
 // through show_msg.  `path` is used to open the file and, as given, in messages.

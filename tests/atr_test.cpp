@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
 namespace {
 
@@ -147,7 +148,7 @@ TEST(Atr, RepairOfMisplacedFirstSectors)
 TEST(Atr, SectorBounds)
 {
     std::unique_ptr<AtrImage> img = DiskBuilder(128, 10).image();
-    const std::uint8_t *base = img->data.data();
+    const std::uint8_t *base = img->data;
     EXPECT_EQ(atr_sector(*img, 0), nullptr);
     EXPECT_EQ(atr_sector(*img, 1), base);
     EXPECT_EQ(atr_sector(*img, 10), base + 9 * 128);
@@ -160,4 +161,39 @@ TEST(Atr, SectorBounds)
     const AtrImage empty; // no sectors at all
     EXPECT_EQ(atr_sector(empty, 1), nullptr);
     EXPECT_EQ(atr_run(empty, 1, 0), nullptr);
+}
+
+// Image files of 1 MiB and more are mapped instead of read: sector 4 on in
+// place, sectors 1-3 moved into full slots, the repair done on a private
+// copy.  Each must load exactly as the same bytes read from memory, and the
+// file must stay as it was.
+TEST(Atr, LargeFilesMapLikeTheyRead)
+{
+    TempDir dir;
+    DiskBuilder dd(256, 4200), sd(128, 9000);
+    for (std::uint32_t n = 1; n <= 4200; n++)
+        dd.fill(n, 0, 256, std::uint8_t(n * 7));
+    for (std::uint32_t n = 1; n <= 9000; n++)
+        sd.fill(n, 0, 128, std::uint8_t(n * 3));
+    const Bytes dd_short = dd.atr();                                  // sectors 1-3 as 128-byte records
+    const Bytes dd_full = dd.atr(true);                               // upper halves used: repaired
+    const Bytes dd_cut(dd_short.begin(), dd_short.end() - 1000);      // ends early: read, not mapped
+    for (const Bytes &file : {dd_short, dd_full, sd.atr(), dd_cut}) {
+        write_file(dir / "d.atr", file);
+        static std::string path;
+        static std::unique_ptr<AtrImage> mapped;
+        path = dir / "d.atr";
+        RunResult r = run_handler([](const AtrImage &, const char *, int, int, int) {
+            mapped = atr_load(path.c_str());
+            return 0;
+        }, AtrImage{}, "");
+        Loaded read = load(file);
+        ASSERT_TRUE(mapped && read.img);
+        EXPECT_EQ(r.err, std::regex_replace(read.err, std::regex("d\\.atr"), path));
+        ASSERT_EQ(mapped->sector_count, read.img->sector_count);
+        ASSERT_EQ(mapped->size, read.img->size);
+        EXPECT_TRUE(std::equal(mapped->data, mapped->data + mapped->size, read.img->data));
+        EXPECT_EQ(read_file(path), file);
+        mapped.reset();
+    }
 }

@@ -51,10 +51,9 @@ DiskBuilder &DiskBuilder::fill(std::uint32_t n, std::size_t offset, std::size_t 
 
 std::unique_ptr<AtrImage> DiskBuilder::image() const
 {
-    auto img = std::make_unique<AtrImage>();
-    img->data = data;
-    img->sector_size = sector_size;
-    img->sector_count = sector_count;
+    std::unique_ptr<AtrImage> img = atr_create(sector_size, sector_count);
+    if (!data.empty())
+        std::memcpy(img->data, data.data(), data.size());
     return img;
 }
 
