@@ -11,7 +11,18 @@
 
 namespace {
 
-std::string scratch_root()
+// The scratch directory of this process, removed when it ends.
+struct ScratchRoot {
+    std::string path;
+    ScratchRoot();
+    ~ScratchRoot()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+ScratchRoot::ScratchRoot()
 {
     // Every file the image asks for is written, whatever its size: keep a
     // single input from filling the disk.  A larger file fails to write,
@@ -25,14 +36,15 @@ std::string scratch_root()
     std::string tmpl = base + "/vorlen-fuzz-XXXXXX";
     if (!mkdtemp(tmpl.data()))
         std::abort();
-    return tmpl;
+    path = tmpl;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static const std::string root = scratch_root();
+    static const ScratchRoot scratch;
+    static const std::string &root = scratch.path;
     static const std::string run = root + "/out";
 
     std::unique_ptr<AtrImage> image = fuzz_load(data, size);
