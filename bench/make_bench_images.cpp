@@ -19,14 +19,9 @@
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace {
-
-// The volume description dos2_volume takes, whatever the header calls it.
-template <class R, class A, class... Rest> A first_parameter(R (*)(A, Rest...));
-using Dos2Spec = std::remove_cvref_t<decltype(first_parameter(&dos2_volume))>;
 
 // A small deterministic generator, so every run builds the same bytes.
 struct Lcg {
@@ -166,7 +161,7 @@ Summary mydos_image(const std::string &path)
     items.reserve(names.size());
     for (std::size_t i = 0; i < names.size(); i++)
         items.push_back({names[i], content(sizes[i], std::uint32_t(i) + 100000)});
-    Dos2Spec vol;
+    Dos2Volume vol;
     vol.sector_size = int(s);
     vol.sector_count = sectors;
     vol.code = 0; // the code MyDOS writes for this size
@@ -187,11 +182,7 @@ Summary dos25_image(const std::string &path)
     std::vector<Dos2Item> items;
     for (std::size_t i = 0; i < sizes.size(); i++)
         items.push_back({numbered("PROG", unsigned(i), 2) + ".EXE", content(sizes[i], std::uint32_t(i) + 200000)});
-    Dos2Spec vol;
-    vol.sector_size = 128;
-    vol.sector_count = 1040;
-    vol.code = 2;
-    write_file(path, dos2_volume(vol, items).disk.atr());
+    write_file(path, dos2_volume(Dos2Volume{128, 1040, 2}, items).disk.atr());
     return {items.size(), 0};
 }
 
@@ -203,11 +194,7 @@ Summary small_image(const std::string &path)
                                    {"AUTORUN.SYS", content(300, 3)},
                                    {"GAME.COM", content(12000, 4)},
                                    {"README.TXT", content(900, 5)}};
-    Dos2Spec vol;
-    vol.sector_size = 128;
-    vol.sector_count = 720;
-    vol.code = 2;
-    write_file(path, dos2_volume(vol, items).disk.atr());
+    write_file(path, dos2_volume(Dos2Volume{128, 720, 2}, items).disk.atr());
     return {items.size(), 0};
 }
 
