@@ -1,9 +1,13 @@
 #include "atr.h"
 
+#include "atx.h"
+#include "dcm.h"
 #include "messages.h"
+#include "pro.h"
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,6 +147,62 @@ void read_sectors(ByteSource &src, AtrImage &img, std::int64_t allowance, const 
     }
 }
 
+// Files that neither an ATR header nor a raw size describe may still hold a
+// disk in one of the containers that collections keep them in.  Each is
+// tried only when its own strict signature holds; the strictest and
+// cheapest go first: ATX (four magic bytes), PRO (its length, record count
+// and "P2"/"P3" must agree), then DCM, whose five signature bytes are the
+// weakest and whose decoder must also see a first block stored.
+std::unique_ptr<AtrImage> decode_container(std::span<const std::uint8_t> file, const char *name)
+{
+    if (std::unique_ptr<AtrImage> disk = atx_decode(file, name))
+        return disk;
+    if (std::unique_ptr<AtrImage> disk = pro_decode(file, name))
+        return disk;
+    return dcm_decode(file, name);
+}
+
+// A container is no bigger than this; a longer stream that is no regular
+// file is only read this far.
+constexpr std::size_t container_limit = std::size_t(64) << 20;
+
+// The whole file, whose first `got` bytes were read into `head`, offered to
+// the container decoders.  Bytes in memory are used where they are; a
+// regular file is mapped read-only, so nothing is copied; any other stream
+// is read on, up to container_limit.
+std::unique_ptr<AtrImage> load_container(ByteSource &src, const std::uint8_t *head, std::size_t got,
+                                         const char *name, int fd)
+{
+    if (!src.file)
+        return decode_container(src.mem, name);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        std::uint64_t(st.st_size) >= got) {
+        const std::size_t length = std::size_t(st.st_size);
+        void *p = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p != MAP_FAILED) {
+            std::unique_ptr<AtrImage> disk;
+            try {
+                disk = decode_container({static_cast<const std::uint8_t *>(p), length}, name);
+            } catch (...) {
+                munmap(p, length);
+                throw;
+            }
+            munmap(p, length);
+            return disk;
+        }
+    }
+    std::vector<std::uint8_t> bytes(head, head + got);
+    std::uint8_t chunk[65536];
+    while (bytes.size() < container_limit) {
+        const std::size_t n = src.read(chunk, sizeof chunk);
+        if (n == 0)
+            break;
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+    return decode_container(bytes, name);
+}
+
 // `fd` is the image file's descriptor when there is one, else -1.
 std::unique_ptr<AtrImage> load(ByteSource &src, const char *name, int fd)
 {
@@ -155,8 +215,11 @@ std::unique_ptr<AtrImage> load(ByteSource &src, const char *name, int fd)
         std::unique_ptr<AtrImage> img = atr_create(128, (raw_ed_size + 16 + 127) / 128);
         std::memcpy(img->data, hdr, sizeof hdr);
         std::size_t total = 16 + src.read(img->data + 16, raw_ed_size);
-        if (total != raw_sd_size && total != raw_ed_size)
+        if (total != raw_sd_size && total != raw_ed_size) {
+            if (std::unique_ptr<AtrImage> disk = load_container(src, img->data, total, name, fd))
+                return disk;
             show_error("%s: not an ATR image", name);
+        }
         img->size = total;
         img->sector_count = std::uint32_t(total / 128);
         return img;

@@ -3,6 +3,8 @@
 #include "atr.h"
 #include "bootdisk.h"
 #include "dos2.h"
+#include "dos3.h"
+#include "dosxe.h"
 #include "howfen.h"
 #include "messages.h"
 #include "sparta.h"
@@ -112,14 +114,20 @@ int driver_probe(const AtrImage &image, const char *name, int atari_list, int lo
     // hold file data in sector 360 that looks like a DOS 2 VTOC.  HOWFEN
     // menus carry a 12-byte signature.  The DOS 2 family is recognised from
     // the VTOC alone, so it comes after the signed formats; the boot-loader
-    // disks, recognised by a few bytes of loader code, come last.
+    // disks, recognised by a few bytes of loader code, come after them.
+    // DOS 3 and DOS XE are offered only what all of those decline, so no
+    // disk that one of them takes is ever read another way.
     if (spartados_list(image, name, atari_list, lower_case, extract) == 0)
         return 0;
     if (howfen_list(image, name, atari_list, lower_case, extract) == 0)
         return 0;
     if (dos2_list(image, name, atari_list, lower_case, extract) == 0)
         return 0;
-    int status = bootdisk_list(image, name, atari_list, lower_case, extract);
+    if (bootdisk_list(image, name, atari_list, lower_case, extract) == 0)
+        return 0;
+    if (dos3_list(image, name, atari_list, lower_case, extract) == 0)
+        return 0;
+    int status = dosxe_list(image, name, atari_list, lower_case, extract);
     if (status != 0)
         show_msg("%s: ATR image format not supported.", name);
     return status;

@@ -1,0 +1,8 @@
+#include "pro.h"
+
+std::unique_ptr<AtrImage> pro_decode(std::span<const std::uint8_t> file, const char *name)
+{
+    (void)file;
+    (void)name;
+    return nullptr;
+}
