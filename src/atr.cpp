@@ -38,48 +38,77 @@ constexpr std::size_t raw_sd_size = 92160;  // 720 sectors of 128 bytes
 constexpr std::size_t raw_ed_size = 133120; // 1040 sectors of 128 bytes
 constexpr std::int64_t big_image = 16777216;
 
-// Images from this size on are mapped rather than copied when their file
-// holds every sector: a listing then touches only the sectors it reads, and
-// nothing is zeroed or copied first.  (As with any mapped file, an image
-// cut short by another process while vorlen reads it would end the run.)
-constexpr std::size_t map_threshold = 1 << 20;
+// Small image files that hold every sector are mapped rather than copied:
+// a listing then touches only the pages of the sectors it reads, the
+// kernel brings those in from the page cache a few at a time, and nothing
+// is zeroed or copied first.  (As with any mapped file, an image cut short
+// by another process while vorlen reads it would end the run.)  Files that
+// end early are read, so that the sectors they lack read as zeros.  Large
+// images are read in one call into 2 MiB pages (atr_create): a listing of
+// one touches nearly every page of it, and mapping a file's pages costs a
+// fault for every 64 KiB where reading it costs a copy.
+constexpr std::size_t huge_page = std::size_t(2) << 20;
 
-// Maps the `body` bytes of sector data that follow the header of the image
-// file `fd` so that sector n lies at (n - 1) * s from the returned address.
-// With short first records (`allowance` 384) sector 4 follows them in the
-// file at offset 400; a zeroed page below the mapping gives room to move
-// sectors 1-3 into full slots in front of it.  The mapping is private:
-// nothing written to it reaches the file.  Returns false when the file is
-// no regular file or lacks sectors, so that the caller copies instead.
-bool map_sectors(int fd, AtrImage &img, std::size_t body, std::int64_t allowance)
+// Maps the `body` bytes of sector data that follow the `offset` header bytes
+// of the image file `fd` so that sector n lies at (n - 1) * s from the
+// returned address.  With short first records (`allowance` 384) sector 4
+// follows them in the file at offset 400; a zeroed page below the mapping
+// gives room to move sectors 1-3 into full slots in front of it.  The
+// mapping is private: nothing written to it reaches the file.  Returns
+// false when the file is no regular file or lacks sectors, so that the
+// caller reads instead.
+bool map_sectors(int fd, AtrImage &img, std::size_t offset, std::size_t body, std::int64_t allowance)
 {
     struct stat st;
-    const std::size_t need = 16 + body;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) < need)
+    const std::size_t need = offset + body;
+    if (fd < 0 || need == 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        std::uint64_t(st.st_size) < need)
         return false;
-    const std::size_t front = allowance ? std::size_t(sysconf(_SC_PAGESIZE)) : 0;
+    const int prot = PROT_READ | PROT_WRITE;
+    if (allowance == 0) {
+        void *file = mmap(nullptr, need, prot, MAP_PRIVATE, fd, 0);
+        if (file == MAP_FAILED)
+            return false;
+        img.storage = std::shared_ptr<void>(file, [need](void *p) { munmap(p, need); });
+        img.data = static_cast<std::uint8_t *>(file) + offset;
+        return true;
+    }
+    const std::size_t front = std::size_t(sysconf(_SC_PAGESIZE));
     const std::size_t length = front + need;
-    void *region = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *region = mmap(nullptr, length, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (region == MAP_FAILED)
         return false;
     std::uint8_t *file = static_cast<std::uint8_t *>(region) + front;
-    if (mmap(file, need, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0) ==
-        MAP_FAILED) {
+    if (mmap(file, need, prot, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
         munmap(region, length);
         return false;
     }
     img.storage = std::shared_ptr<void>(region, [length](void *p) { munmap(p, length); });
-    if (allowance == 0) {
-        img.data = file + 16;
-        return true;
-    }
-    img.data = file + 16 + 384 - 768;
+    img.data = file + offset + 384 - 768;
     std::uint8_t records[384];
-    std::memcpy(records, file + 16, sizeof records);
+    std::memcpy(records, file + offset, sizeof records);
     std::memset(img.data, 0, 768);
     for (int k = 0; k < 3; k++)
         std::memcpy(img.data + k * 256, records + k * 128, 128);
     return true;
+}
+
+// A mapped image of `count` sectors of `s` bytes, or nullptr when the file
+// cannot be mapped.
+std::unique_ptr<AtrImage> map_image(int fd, int s, std::uint32_t count, std::size_t offset,
+                                    std::int64_t allowance)
+{
+    // Fewer than four sectors with short first records: too small to
+    // bother, and the three records may not all be there.
+    if (allowance != 0 && count < 4)
+        return nullptr;
+    auto img = std::make_unique<AtrImage>();
+    img->sector_size = s;
+    img->sector_count = count;
+    img->size = std::size_t(count) * std::size_t(s);
+    if (!map_sectors(fd, *img, offset, img->size - std::size_t(allowance), allowance))
+        return nullptr;
+    return img;
 }
 
 std::uint32_t sum_bytes(const std::uint8_t *p, std::size_t n)
@@ -212,6 +241,11 @@ std::unique_ptr<AtrImage> load(ByteSource &src, const char *name, int fd)
 
     if (hdr[0] != 0x96 || hdr[1] != 0x02) {
         // A headerless image: only the two standard sizes are believed.
+        struct stat st;
+        if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            (st.st_size == std::int64_t(raw_sd_size) || st.st_size == std::int64_t(raw_ed_size)))
+            if (std::unique_ptr<AtrImage> img = map_image(fd, 128, std::uint32_t(st.st_size / 128), 0, 0))
+                return img;
         std::unique_ptr<AtrImage> img = atr_create(128, (raw_ed_size + 16 + 127) / 128);
         std::memcpy(img->data, hdr, sizeof hdr);
         std::size_t total = 16 + src.read(img->data + 16, raw_ed_size);
@@ -253,14 +287,8 @@ std::unique_ptr<AtrImage> load(ByteSource &src, const char *name, int fd)
 
     const std::size_t size = std::size_t(count) * std::size_t(s);
     std::unique_ptr<AtrImage> img;
-    if (size >= map_threshold) {
-        img = std::make_unique<AtrImage>();
-        img->sector_size = s;
-        img->sector_count = std::uint32_t(count);
-        img->size = size;
-        if (!map_sectors(fd, *img, size - std::size_t(allowance), allowance))
-            img.reset();
-    }
+    if (size < huge_page)
+        img = map_image(fd, s, std::uint32_t(count), 16, allowance);
     if (!img) {
         img = atr_create(s, std::uint32_t(count));
         read_sectors(src, *img, allowance, name);
@@ -278,9 +306,21 @@ std::unique_ptr<AtrImage> atr_create(int sector_size, std::uint32_t sector_count
     img->sector_size = sector_size;
     img->sector_count = sector_count;
     img->size = std::size_t(sector_count) * std::size_t(sector_size);
-    // calloc: a large block comes as fresh zero pages, which cost nothing
-    // until touched, so a header that declares far more than the file holds
-    // is cheap.
+    // Fresh zero pages from the kernel cost nothing until touched, so a
+    // header that declares far more than the file holds is cheap.  A large
+    // image comes in 2 MiB pages where the kernel offers them: filling 16
+    // MiB then takes a handful of page faults instead of thousands.
+    if (img->size >= huge_page) {
+        const std::size_t length = img->size + huge_page;
+        void *region = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (region != MAP_FAILED) {
+            const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(region);
+            img->data = static_cast<std::uint8_t *>(region) + (-at & (huge_page - 1));
+            madvise(img->data, img->size, MADV_HUGEPAGE);
+            img->storage = std::shared_ptr<void>(region, [length](void *p) { munmap(p, length); });
+            return img;
+        }
+    }
     img->data = static_cast<std::uint8_t *>(check_calloc(img->size, 1));
     img->storage = std::shared_ptr<void>(img->data, std::free);
     return img;
