@@ -420,6 +420,8 @@ int dos2_list(const AtrImage &image, const char *name, int atari_list, int lower
                  unsigned(s), member, qualifier, int(v.free), int(v.total));
 
     walk->image = &image;
+    // Chains link 16-bit sector numbers, and only sectors the image has are marked.
+    walk->chain_marks = SectorMarks(std::min<std::size_t>(n, 65535) + 1);
     walk->atari_list = atari_list;
     walk->lower_case = lower_case;
     walk->extract = extract;

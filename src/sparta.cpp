@@ -65,7 +65,7 @@ int sparta_name(char *host, char *atari, const std::uint8_t *src, int length, in
 }
 
 std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, std::uint32_t wanted,
-                              std::uint8_t *out)
+                              std::uint8_t *out, bool to_first_hole)
 {
     const std::uint8_t *map = first_map > 1 ? atr_sector(image, first_map) : nullptr;
     if (!map) {
@@ -94,8 +94,11 @@ std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, st
         pos += 2;
         if (data_sector == 0) {
             // A hole: a sector's worth of zero bytes not stored on the disk.
-            if (out)
+            if (out) {
                 std::memset(out + done, 0, chunk);
+                if (to_first_hole)
+                    out = nullptr;
+            }
         } else {
             const std::uint8_t *sec = data_sector > 1 ? atr_sector(image, data_sector) : nullptr;
             if (!sec) {
@@ -113,10 +116,10 @@ std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, st
 
 namespace {
 
-// Marks for every sector number an image can have.
+// Marks for every sector number the image has.
 SectorMarks marks_for(const AtrImage &image)
 {
-    return SectorMarks(std::max<std::size_t>(65536, std::size_t(image.sector_count) + 1));
+    return SectorMarks(std::size_t(image.sector_count) + 1);
 }
 
 // The allocated size of a chain whose first map sector is valid.
@@ -245,8 +248,11 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
     if (walk.atari_list)
         show_out("Directory of %s\n\n", path.empty() ? "/" : path.c_str());
 
+    // The entries end at the first zero status byte, so a directory's bytes
+    // after its first hole (a map of 126 or 62 slots mostly holds holes)
+    // are never looked at: they are counted, not copied.
     CBuffer dir = check_buffer(dir_limit, false);
-    const std::uint32_t got = sparta_read_map(img, first_map, dir_limit, dir.get());
+    const std::uint32_t got = sparta_read_map(img, first_map, dir_limit, dir.get(), true);
     if (got == 0) {
         show_msg("%s: " CANT " get directory data", path.c_str());
         return;

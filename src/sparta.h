@@ -47,9 +47,11 @@ int sparta_name(char *host, char *atari, const std::uint8_t *src, int length, in
 
 // Gathers up to `wanted` bytes through the map chain that starts in
 // `first_map`.  With `out` null only counts what would be delivered (the
-// same reports are made).  Returns the bytes delivered.
+// same reports are made).  With `to_first_hole`, copying stops after the
+// first hole, whose zeros end a directory, and the rest is only counted.
+// Returns the bytes delivered.
 std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, std::uint32_t wanted,
-                              std::uint8_t *out);
+                              std::uint8_t *out, bool to_first_hole = false);
 
 // Bytes allocated to the chain: its non-zero data sector numbers times the
 // sector size.

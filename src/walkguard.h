@@ -6,41 +6,62 @@
 // walk_max_depth levels below the root.
 #pragma once
 
+#include "messages.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 constexpr unsigned walk_max_depth = 100;
 
 // Marks on sector numbers for one chain at a time, to find a chain that
 // comes back to a sector it has passed.  Starting a new chain costs nothing:
-// a mark counts only when it carries the current stamp.
+// a mark counts only when it carries the current stamp.  The marks grow
+// with the highest sector number marked, from fresh zeroed memory, so a walk
+// pays only for the pages of marks its chains touch.
 struct SectorMarks {
-    std::vector<std::uint32_t> mark;
+    std::unique_ptr<std::uint32_t[], FreeDeleter> mark;
+    std::size_t size = 0;
     std::uint32_t stamp = 0;
 
-    explicit SectorMarks(std::size_t sectors = 65536) : mark(sectors) {}
+    explicit SectorMarks(std::size_t sectors = 0) { grow(sectors); }
 
     void new_chain()
     {
         if (++stamp == 0) {
-            std::fill(mark.begin(), mark.end(), 0);
+            std::fill(mark.get(), mark.get() + size, 0);
             stamp = 1;
         }
     }
     // Marks sector n; true when it was marked already in this chain.
     bool passed(std::uint32_t n)
     {
+        if (n >= size)
+            grow(std::max<std::size_t>(std::size_t(n) + 1, 2 * size));
         if (mark[n] == stamp)
             return true;
         mark[n] = stamp;
         return false;
     }
+
+  private:
+    void grow(std::size_t n)
+    {
+        if (n == 0)
+            return;
+        std::unique_ptr<std::uint32_t[], FreeDeleter> more(
+            static_cast<std::uint32_t *>(check_calloc(n, sizeof(std::uint32_t))));
+        if (size)
+            std::copy(mark.get(), mark.get() + size, more.get());
+        mark = std::move(more);
+        size = n;
+    }
 };
 
 struct WalkGuard {
-    std::vector<std::uint8_t> visited = std::vector<std::uint8_t>(65536);
+    std::vector<bool> visited = std::vector<bool>(65536); // by 16-bit first sector
     unsigned depth = 0; // directories on the current path, the root included
 };
 
