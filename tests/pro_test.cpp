@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -22,31 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Messages go to a string for the lifetime of the object, under the
-// program name "vorlen".
-struct CaptureErr {
-    char *buf = nullptr;
-    std::size_t len = 0;
-    std::FILE *old_err = msg_err;
-    const char *old_prog = prog_name;
-    CaptureErr()
-    {
-        msg_err = open_memstream(&buf, &len);
-        prog_name = "vorlen";
-    }
-    std::string text()
-    {
-        std::fflush(msg_err);
-        return std::string(buf, len);
-    }
-    ~CaptureErr()
-    {
-        std::fclose(msg_err);
-        msg_err = old_err;
-        prog_name = old_prog;
-        std::free(buf);
-    }
-};
+// The input and the result of a decoder run under run_handler, which
+// captures its messages.
+std::span<const std::uint8_t> input;
+std::unique_ptr<AtrImage> output;
 
 struct Decoded {
     std::unique_ptr<AtrImage> disk;
@@ -54,13 +32,16 @@ struct Decoded {
 };
 
 // pro_decode with its messages captured.
-Decoded decode(const std::vector<std::uint8_t> &file, const char *name = "t.pro")
+Decoded decode(std::span<const std::uint8_t> file)
 {
-    CaptureErr c;
-    Decoded d;
-    d.disk = pro_decode(file, name);
-    d.err = c.text();
-    return d;
+    input = file;
+    const RunResult r = run_handler(
+        [](const AtrImage &, const char *name, int, int, int) {
+            output = pro_decode(input, name);
+            return 0;
+        },
+        AtrImage{}, "t.pro");
+    return {std::move(output), r.err};
 }
 
 // A 720 x 128 disk of random bytes: every sector differs from every other.
@@ -379,14 +360,14 @@ TEST(ProCli, RealDisksAsPro)
         EXPECT_TRUE(!none.disk && none.err.empty()) << e.path();
         if (bytes.size() > 200000)
             continue;
-        std::unique_ptr<AtrImage> img;
-        try {
-            CaptureErr quiet; // the loader's own warnings are no concern here
-            img = atr_load_bytes(bytes, "x");
-        } catch (const ProgramExit &) {
-            continue;
-        }
-        if (img->sector_size != 128 || img->sector_count != 720)
+        // The disk as the loader gives it; its own warnings are no concern here.
+        input = bytes;
+        run_handler([](const AtrImage &, const char *, int, int, int) {
+            output = atr_load_bytes(input, "x");
+            return 0;
+        }, AtrImage{}, "");
+        const std::unique_ptr<AtrImage> img = std::move(output);
+        if (!img || img->sector_size != 128 || img->sector_count != 720)
             continue;
         DiskBuilder disk(128, 720);
         std::copy(img->data, img->data + img->size, disk.data.begin());

@@ -44,8 +44,8 @@ std::vector<std::uint8_t> pro_image(const DiskBuilder &disk, const ProOptions &o
     // names its own.
     std::uint32_t next = 1;
     for (const auto &[s, sec] : opt.sectors) {
-        if (sec.phantoms.size() + sec.extra_fields.size() > 5)
-            throw std::invalid_argument("pro_image: more than five phantom fields");
+        if (s < 1 || s > 720 || sec.phantoms.size() + sec.extra_fields.size() > 5)
+            throw std::invalid_argument("pro_image: sectors 1-720, at most five phantom fields each");
         std::uint8_t *head = s <= mains ? file.data() + 16 + std::size_t(s - 1) * record_size : nullptr;
         std::size_t k = 0;
         for (const std::vector<std::uint8_t> &copy : sec.phantoms) {
