@@ -1,8 +1,137 @@
 #include "pro.h"
 
+#include "messages.h"
+
+#include <cstring>
+
+namespace {
+
+// A PRO file is a 16-byte header and then records of a 12-byte record
+// header (the drive's status answer and the phantom fields) and 128 data
+// bytes: records 1-720 are the sectors of a single-density disk in order,
+// records from 721 on are the alternative copies ("phantoms") of sectors
+// that read differently from one try to the next.
+constexpr std::size_t pro_header_size = 16;
+constexpr std::size_t pro_record_header = 12;
+constexpr std::size_t pro_data_size = 128;
+constexpr std::size_t pro_record_size = pro_record_header + pro_data_size;
+constexpr std::uint32_t pro_sectors = 720;
+
+// The controller status byte (record header byte 1) is active low: a clear
+// bit is the condition.  Only these three change what a lister gets.
+constexpr std::uint8_t pro_lost_data = 0x04;  // long sector
+constexpr std::uint8_t pro_crc_error = 0x08;
+constexpr std::uint8_t pro_not_found = 0x10;
+
+// Record header bytes that name phantom copies, in the order the format
+// stores them (phantoms 4, 1, 2, 3, then 5 after an unused byte).  A field
+// holding p != 0 names record 720 + p.
+constexpr std::size_t pro_phantom_fields[] = {6, 7, 8, 9, 11};
+
+// The record count is the one big-endian field: byte 0 is the high byte.
+std::uint32_t be16(const std::uint8_t *p)
+{
+    return std::uint32_t(p[0]) << 8 | std::uint32_t(p[1]);
+}
+
+// The whole signature must hold: a length of whole records after the
+// header, at least one record, a count that agrees with that length, and
+// "P2" or "P3".  A file cut short or padded fails it, since the count then
+// disagrees with the length, and goes on to be "not an ATR image" like any
+// other file no format describes.
+bool pro_signature(std::span<const std::uint8_t> file)
+{
+    if (file.size() < pro_header_size + pro_record_size || (file.size() - pro_header_size) % pro_record_size != 0)
+        return false;
+    const std::size_t records = (file.size() - pro_header_size) / pro_record_size;
+    return be16(file.data()) == records && file[2] == 'P' && (file[3] == '2' || file[3] == '3');
+}
+
+// One kind of damage: how many sectors it touches and the first of them.
+struct ProDamage {
+    std::uint32_t count = 0;
+    std::uint32_t first = 0;
+
+    void add(std::uint32_t sector)
+    {
+        if (count++ == 0)
+            first = sector;
+    }
+};
+
+struct ProReport {
+    ProDamage missing;   // sectors after the last record
+    ProDamage not_found; // deliberate bad sectors: read as zeros
+    ProDamage crc;       // stored bytes used
+    ProDamage lost_data; // stored bytes used
+    ProDamage dangling;  // a phantom field names a record the file does not hold
+};
+
+const char *plural(std::uint32_t n)
+{
+    return n == 1 ? "" : "s";
+}
+
+void pro_print(const ProReport &r, const char *name)
+{
+    if (r.missing.count)
+        show_msg("%s: PRO image ends early: %u sector%s missing from sector %u", name, r.missing.count,
+                 plural(r.missing.count), r.missing.first);
+    if (r.not_found.count)
+        show_msg("%s: PRO record not found: %u sector%s from sector %u read as zeros", name, r.not_found.count,
+                 plural(r.not_found.count), r.not_found.first);
+    if (r.crc.count)
+        show_msg("%s: PRO CRC error: %u sector%s from sector %u, stored data used", name, r.crc.count,
+                 plural(r.crc.count), r.crc.first);
+    if (r.lost_data.count)
+        show_msg("%s: PRO lost data (long sector): %u sector%s from sector %u, stored data used", name,
+                 r.lost_data.count, plural(r.lost_data.count), r.lost_data.first);
+    if (r.dangling.count)
+        show_msg("%s: PRO phantom past the end of the image: %u sector%s from sector %u", name, r.dangling.count,
+                 plural(r.dangling.count), r.dangling.first);
+}
+
+} // namespace
+
 std::unique_ptr<AtrImage> pro_decode(std::span<const std::uint8_t> file, const char *name)
 {
-    (void)file;
-    (void)name;
-    return nullptr;
+    if (!pro_signature(file))
+        return nullptr;
+    const std::uint32_t records = be16(file.data());
+    const std::uint32_t held = records < pro_sectors ? records : pro_sectors;
+
+    // The main record of each sector is the copy served.  Phantoms exist to
+    // make successive reads of a protection sector differ; no DOS keeps file
+    // data in such a sector, and the main record is what an emulating drive
+    // answers in the simple mode and, after the first reads, in almost every
+    // other.  So phantoms are never read, only checked to lie in the file.
+    std::unique_ptr<AtrImage> disk = atr_create(int(pro_data_size), pro_sectors);
+    ProReport report;
+    for (std::uint32_t sector = 1; sector <= held; sector++) {
+        // In the file: the signature made the length 16 + 140 * records.
+        const std::uint8_t *rec = file.data() + pro_header_size + std::size_t(sector - 1) * pro_record_size;
+        const std::uint8_t controller = rec[1];
+        if (!(controller & pro_not_found)) {
+            // The drive found no such sector; the record's bytes are whatever
+            // was left in its buffer and are no data.
+            report.not_found.add(sector);
+        } else {
+            std::memcpy(disk->data + std::size_t(sector - 1) * pro_data_size, rec + pro_record_header,
+                        pro_data_size);
+            if (!(controller & pro_crc_error))
+                report.crc.add(sector);
+            if (!(controller & pro_lost_data))
+                report.lost_data.add(sector);
+        }
+        for (std::size_t field : pro_phantom_fields)
+            if (rec[field] != 0 && pro_sectors + rec[field] > records) {
+                report.dangling.add(sector);
+                break;
+            }
+    }
+    if (held < pro_sectors)
+        report.missing = {pro_sectors - held, held + 1};
+
+    pro_print(report, name);
+    return disk;
 }
