@@ -159,42 +159,42 @@ std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
 
 namespace {
 
-SpartaMapProfile map_profile(const AtrImage &image, std::uint32_t first_map, SectorMarks &marks)
+SpartaMapProfile first_profile(const AtrImage &image, std::uint32_t first_map)
 {
     SpartaMapProfile p;
-    const std::uint8_t *map = first_map > 1 ? atr_sector(image, first_map) : nullptr;
-    if (!map) {
+    p.map = first_map;
+    if (first_map <= 1 || !atr_sector(image, first_map))
         p.stop = SpartaMapProfile::bad_first_map;
-        return p;
-    }
+    return p;
+}
+
+// Scans on until the chain names `needed` chunks or yields no more.  A scan
+// never needs to notice a chain that comes back to itself: every map sector
+// it passes names (s - 4) / 2 more chunks, so it reaches `needed` (at most
+// 2^24 bytes' worth) after a bounded number of maps, loop or no loop, and
+// reading the file would deliver all it wants.
+void extend_profile(const AtrImage &image, SpartaMapProfile &p, std::uint64_t needed)
+{
     const std::uint32_t s = std::uint32_t(image.sector_size);
-    // Every map sector is scanned whole before its link is followed, so a
-    // chain that comes back to a map sector already scanned never faults.
-    marks.new_chain();
-    marks.passed(first_map);
-    for (;;) {
-        for (std::uint32_t pos = 4; pos + 1 < s; pos += 2) {
-            const std::uint32_t data_sector = le16(map + pos);
+    while (p.stop == SpartaMapProfile::open && p.chunks < needed) {
+        const std::uint8_t *map = atr_sector(image, p.map);
+        for (; p.pos + 1 < s && p.chunks < needed; p.pos += 2) {
+            const std::uint32_t data_sector = le16(map + p.pos);
             if (data_sector != 0 && (data_sector == 1 || data_sector > image.sector_count)) {
                 p.stop = SpartaMapProfile::bad_data_sector;
-                return p;
+                return;
             }
             p.chunks++;
         }
+        if (p.pos + 1 < s)
+            return;
         const std::uint32_t next = le16(map);
-        if (next == 0) {
+        if (next == 0)
             p.stop = SpartaMapProfile::chain_end;
-            return p;
-        }
-        map = next > 1 ? atr_sector(image, next) : nullptr;
-        if (!map) {
+        else if (next <= 1 || !atr_sector(image, next))
             p.stop = SpartaMapProfile::bad_next_map;
-            return p;
-        }
-        if (marks.passed(next)) {
-            p.stop = SpartaMapProfile::endless;
-            return p;
-        }
+        p.map = next;
+        p.pos = 4;
     }
 }
 
@@ -213,25 +213,27 @@ std::uint32_t allocated_size(SpartaWalk &walk, std::uint32_t first_map)
 
 } // namespace
 
-SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map)
+SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map, std::uint64_t needed)
 {
-    SectorMarks marks = marks_for(image);
-    return map_profile(image, first_map, marks);
+    SpartaMapProfile p = first_profile(image, first_map);
+    extend_profile(image, p, needed);
+    return p;
 }
 
 std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::uint32_t wanted)
 {
     auto it = walk.profiles.find(first_map);
     if (it == walk.profiles.end())
-        it = walk.profiles.emplace(first_map, map_profile(*walk.image, first_map, walk.map_marks)).first;
-    const SpartaMapProfile &p = it->second;
+        it = walk.profiles.emplace(first_map, first_profile(*walk.image, first_map)).first;
+    SpartaMapProfile &p = it->second;
     if (p.stop == SpartaMapProfile::bad_first_map) {
         show_msg("invalid sector map");
         return 0;
     }
     const std::uint32_t s = std::uint32_t(walk.image->sector_size);
     const std::uint64_t needed = (std::uint64_t(wanted) + s - 1) / s;
-    if (p.stop == SpartaMapProfile::endless || needed <= p.chunks)
+    extend_profile(*walk.image, p, needed);
+    if (needed <= p.chunks)
         return wanted;
     if (p.stop == SpartaMapProfile::bad_next_map)
         show_msg("invalid next sector map");

@@ -13,12 +13,16 @@
 #include <string>
 #include <unordered_map>
 
-// How far a map chain can be read: `chunks` whole sectors' worth of data,
-// then `stop` (or never, for a chain that loops without a fault).
+// How far a map chain can be read, as far as a listing has needed to know:
+// the maps scanned so far name `chunks` sectors' worth of data (holes
+// included).  While `stop` is `open` the scan goes on at slot `pos` of map
+// sector `map`; otherwise `stop` says why the chain yields no more.
 struct SpartaMapProfile {
-    enum Stop { chain_end, bad_first_map, bad_next_map, bad_data_sector, endless };
+    enum Stop { open, chain_end, bad_first_map, bad_next_map, bad_data_sector };
     std::uint64_t chunks = 0;
-    Stop stop = chain_end;
+    std::uint32_t map = 0;
+    std::uint32_t pos = 4;
+    Stop stop = open;
 };
 
 struct SpartaWalk {
@@ -33,7 +37,7 @@ struct SpartaWalk {
     WalkGuard guard;
     std::unordered_map<std::uint32_t, SpartaMapProfile> profiles;
     std::unordered_map<std::uint32_t, std::uint32_t> map_sizes;
-    SectorMarks map_marks; // map sector numbers on the disk are 16 bits
+    SectorMarks map_marks; // for the allocated size of directories
 };
 
 int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,
@@ -57,8 +61,9 @@ std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, st
 // sector size.
 std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map);
 
-// The profile of the chain that starts in `first_map` (no reports).
-SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map);
+// The profile of the chain that starts in `first_map`, scanned until it
+// names `needed` chunks or yields no more (no reports).
+SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map, std::uint64_t needed);
 
 // What sparta_read_map would return for `wanted` bytes, with the same
 // reports, without copying anything; answers from the walk's profiles.
