@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -28,8 +30,22 @@ constexpr unsigned flag_used = 0x80;   // clear: the directory ends here
 constexpr unsigned flag_exists = 0x40; // clear on a used slot: deleted
 constexpr unsigned flag_open = 0x01;   // created and never closed
 
-} // namespace
+// The volume as sectors 16 and 24 describe it.
+struct Dos3Volume {
+    unsigned blocks = 0;               // N, from the format marker; blocks 0 .. N-1
+    unsigned free = 0;                 // table bytes below N that mark a free block
+    const std::uint8_t *fat = nullptr; // sector 24, 128 bytes
+};
 
+// Where a file's chain of blocks ends.
+struct Dos3Chain {
+    enum End { clean, bad_link, loop };
+    unsigned blocks = 0; // blocks read, all of them within the volume
+    End end = clean;
+    unsigned at = 0;     // bad_link: the block whose link is bad; loop: the block reached again
+};
+
+// Whether the image is a DOS 3 volume; fills `v` when it is.  Prints nothing.
 bool dos3_volume(const AtrImage &image, Dos3Volume &v)
 {
     if (image.sector_size != 128)
@@ -68,17 +84,22 @@ bool dos3_volume(const AtrImage &image, Dos3Volume &v)
     return true;
 }
 
+// A file's byte size from its entry: the block count (entry byte 12) and
+// the length modulo 65536 (bytes 14-15).
 std::uint32_t dos3_size(unsigned blocks, std::uint32_t length16)
 {
-    // Each 64 blocks beyond the first hold another 65536 bytes; a length of
-    // 0 modulo 65536 fills all of its blocks.  A damaged count of 0 leaves
-    // only the 16-bit length.
+    // DOS 3 rebuilds the high part from the count when it opens a file: the
+    // blocks before the last (or all of them, for a length of 0 modulo
+    // 65536) hold 65536 bytes per 64.  A damaged count of 0 leaves only the
+    // 16-bit length.
     if (blocks == 0)
         return length16;
     const unsigned k = length16 != 0 ? blocks - 1 : blocks;
     return length16 + 65536u * (k >> 6);
 }
 
+// Follows the chain from block `first` (below N).  With `data`, appends the
+// 1024 bytes of every block read.
 Dos3Chain dos3_chain(const AtrImage &image, const Dos3Volume &v, unsigned first, std::vector<std::uint8_t> *data)
 {
     Dos3Chain c;
@@ -119,6 +140,8 @@ Dos3Chain dos3_chain(const AtrImage &image, const Dos3Volume &v, unsigned first,
         b = link;
     }
 }
+
+} // namespace
 
 int dos3_list(const AtrImage &image, const char *name, int atari_list, int lower_case, int extract)
 {
