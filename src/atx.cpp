@@ -220,7 +220,6 @@ void read_track(std::span<const std::uint8_t> rec, std::size_t at, std::array<Tr
 // serious first, so that the smaller key is the better copy.
 struct Copy {
     unsigned key = ~0u;
-    std::uint32_t index = 0;
     std::uint32_t data_offset = 0;
     unsigned weak_offset = 0;
     unsigned copies = 0;
@@ -353,7 +352,6 @@ std::unique_ptr<AtrImage> atx_decode(std::span<const std::uint8_t> file, const c
             // Ties go to the copy earlier in the list: first after the index hole.
             if (key < b.key) {
                 b.key = key;
-                b.index = i;
                 b.data_offset = data_offset;
                 b.weak_offset = (key & key_weak) ? unsigned(t.weak[i]) : 0;
             }
