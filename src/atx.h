@@ -7,7 +7,7 @@
 #include <memory>
 #include <span>
 
-// The disk held in `file` when it is a ATX file (strict signature check),
+// The disk held in `file` when it is an ATX file (strict signature check),
 // else nullptr with nothing printed.  Damage inside the container is
 // reported through show_msg as "<image>: ATX <what>", one line per kind of
 // damage, and the sectors it costs read as zeros.
