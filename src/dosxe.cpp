@@ -86,6 +86,11 @@ struct XeWalk {
     // keeps a disk of crossed chains from listing one tail many times.
     std::vector<std::uint32_t> dir_owner = std::vector<std::uint32_t>(65536);
     std::uint32_t reads_left = read_budget;
+    // Directory clusters that may still be counted for the size of a
+    // subdirectory's line.  A sound disk counts each directory once; many
+    // entries naming long directories that are not walked again must not
+    // make the listing slow.
+    std::uint32_t counts_left = read_budget;
 };
 
 // The tiny big-endian reader for the date fields, the one place DOS XE
@@ -199,6 +204,10 @@ XeDir read_dir(XeWalk &w, std::uint32_t first, std::uint32_t file_no, const std:
         if (n == max_dir_clusters) {
             if (claim)
                 show_msg("%s: directory too big", shown(path));
+            break;
+        }
+        if (!claim && w.counts_left-- == 0) {
+            w.counts_left = 0;
             break;
         }
         const std::uint8_t *cl = walk_cluster(w, c);
