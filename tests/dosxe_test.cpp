@@ -375,3 +375,15 @@ TEST(DosXeRealDisk, SystemDisk)
         }
     }
 }
+
+// The seed images load and list; only the demonstration disk is clean.
+TEST(DosXeSeeds, ListAsBuilt)
+{
+    for (const auto &[name, bytes] : dosxe_seed_files()) {
+        SCOPED_TRACE(name);
+        std::unique_ptr<AtrImage> img = atr_load_bytes(bytes, name.c_str());
+        const RunResult r = run_handler(dosxe_list, *img, name.c_str());
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err.empty(), name == "dosxe_demo.atr" || name == "dosxe_xf551.atr") << r.err;
+    }
+}
