@@ -1,4 +1,10 @@
 // Atari DOS XE: 256-byte clusters, subdirectories and dates.
+//
+// Sector 1 names the density and the cluster counts; the VTOC is cluster 4
+// and the root directory starts in the cluster that the boot sector names.
+// Directories are chains of clusters holding five 49-byte entries each; a
+// file reaches its data clusters through up to 12 map clusters.  Every
+// directory, map and data cluster ends in a trailer naming its owner.
 #pragma once
 
 #include "atr.h"
