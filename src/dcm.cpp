@@ -275,12 +275,12 @@ void dcm_walk(DcmWalk &w)
                 w.halt(DcmStop::block_type, reached, t[0]);
                 return;
             }
+            if (w.blocks)
+                w.confirmed = true;
             if (sector == 0 || sector > w.max_sector) {
                 w.halt(DcmStop::sector, reached, sector);
                 return;
             }
-            if (w.blocks)
-                w.confirmed = true;
             if (!dcm_block(w, code, sector))
                 return;
             ++w.blocks;
@@ -345,6 +345,11 @@ const char *dcm_stop_cause(const DcmWalk &w, char *buf, std::size_t len)
     return nullptr;
 }
 
+const char *plural(std::uint32_t n)
+{
+    return n == 1 ? "" : "s";
+}
+
 // The damage and what the archive lacks, one line for each kind.
 void dcm_report(const DcmWalk &w, const AtrImage &disk, const char *name)
 {
@@ -353,11 +358,11 @@ void dcm_report(const DcmWalk &w, const AtrImage &disk, const char *name)
         show_msg("%s: DCM archive starts at pass %d, the passes before it are in other files", name,
                  sequence);
     if (w.clipped_begin)
-        show_msg("%s: DCM block 0x41 offset past the sector end, clipped in %u sectors (first %u)", name,
-                 w.clipped_begin, w.first_clipped_begin);
+        show_msg("%s: DCM block 0x41 offset past the sector end, clipped in %u sector%s (first %u)", name,
+                 w.clipped_begin, plural(w.clipped_begin), w.first_clipped_begin);
     if (w.clipped_runs)
-        show_msg("%s: DCM compressed data past the sector end, clipped in %u sectors (first %u)", name,
-                 w.clipped_runs, w.first_clipped_run);
+        show_msg("%s: DCM compressed data past the sector end, clipped in %u sector%s (first %u)", name,
+                 w.clipped_runs, plural(w.clipped_runs), w.first_clipped_run);
     char buf[64];
     if (const char *cause = dcm_stop_cause(w, buf, sizeof buf)) {
         // The sectors from the stop on that the archive did not give: they
@@ -365,8 +370,8 @@ void dcm_report(const DcmWalk &w, const AtrImage &disk, const char *name)
         std::uint32_t zeros = 0;
         for (std::uint32_t n = w.stop_sector; n <= disk.sector_count; n++)
             zeros += w.last_block[n] == 0;
-        show_msg("%s: DCM %s, %u sectors from sector %u on read as zeros", name, cause, zeros,
-                 w.stop_sector);
+        show_msg("%s: DCM %s, %u sector%s from sector %u on read as zeros", name, cause, zeros,
+                 plural(zeros), w.stop_sector);
     }
 }
 
