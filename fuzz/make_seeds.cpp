@@ -3,9 +3,14 @@
 // project's own image builder.
 //
 //   make_seeds DIR
+#include "atx_layout.h"
+#include "dcm_layout.h"
 #include "dos2_layout.h"
+#include "dos3_layout.h"
+#include "dosxe_layout.h"
 #include "flat_layout.h"
 #include "image_builder.h"
+#include "pro_layout.h"
 #include "sparta_layout.h"
 
 #include <cstdio>
@@ -147,6 +152,12 @@ int main(int argc, char **argv)
         dos2_seeds();
         sparta_seeds();
         flat_seeds();
+        // Each layout's builder keeps its own seeds: DOS 3 and DOS XE disks
+        // and the three containers, clean, protected and damaged.
+        for (auto files : {dos3_seed_files, dosxe_seed_files, dcm_seed_files, atx_seed_files,
+                           pro_seed_files})
+            for (const auto &[name, bytes] : files())
+                seed(name, bytes);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "make_seeds: %s\n", e.what());
         return 1;

@@ -2,13 +2,17 @@
 // the project's own image builder.
 //
 //   make_samples DIR
+#include "dcm_layout.h"
 #include "dos2_layout.h"
+#include "dos3_layout.h"
+#include "dosxe_layout.h"
 #include "flat_layout.h"
 #include "image_builder.h"
 #include "sparta_layout.h"
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +31,16 @@ std::vector<std::uint8_t> binary(std::size_t n, std::uint8_t seed)
     if (n >= 2)
         v[0] = v[1] = 0xFF;
     return v;
+}
+
+// The file of a layout's seed set called `name`.
+std::vector<std::uint8_t> seed_file(const std::vector<std::pair<std::string, std::vector<std::uint8_t>>> &files,
+                                    const std::string &name)
+{
+    for (const auto &[n, bytes] : files)
+        if (n == name)
+            return bytes;
+    throw std::runtime_error("no sample " + name);
 }
 
 const char readme[] = "These disks were made by vorlen's own image builder.\x9B"
@@ -91,6 +105,11 @@ int main(int argc, char **argv)
         program[0] = 0x00;
         program[1] = 0x07;
         write_file(dir + "/basic.atr", basic_disk("HELLO.BAS", program).atr());
+
+        // Atari DOS 3 and DOS XE disks, and a DOS 2.5 disk kept as a DCM archive.
+        write_file(dir + "/dos3.atr", seed_file(dos3_seed_files(), "dos3.atr"));
+        write_file(dir + "/dosxe.atr", seed_file(dosxe_seed_files(), "dosxe_demo.atr"));
+        write_file(dir + "/dos25.dcm", seed_file(dcm_seed_files(), "dos25.dcm"));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "make_samples: %s\n", e.what());
         return 1;
