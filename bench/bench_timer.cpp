@@ -9,8 +9,9 @@
 // With -c, DIR and everything in it is removed before each run of the job
 // (not timed), for commands that must find their target absent.  Prints one
 // line per job, in order: median and fastest wall time in microseconds and
-// the largest peak RSS in KiB over the timed runs.  Ends with status 1 when
-// a run fails.
+// the largest peak RSS in KiB over the timed runs, then the median page
+// faults of a run (minor and major, from the same rusage).  Ends with
+// status 1 when a run fails.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -31,6 +32,7 @@ struct Job {
     std::string clean;
     std::vector<char *> argv; // null-terminated
     std::vector<long> micros;
+    std::vector<long> faults;
     long max_rss_kib = 0;
 };
 
@@ -85,6 +87,7 @@ bool run_once(Job &job, bool timed)
     if (timed) {
         job.micros.push_back(elapsed);
         job.max_rss_kib = std::max(job.max_rss_kib, long(ru.ru_maxrss));
+        job.faults.push_back(long(ru.ru_minflt + ru.ru_majflt));
     }
     return true;
 }
@@ -135,7 +138,9 @@ int main(int argc, char **argv)
         std::sort(t.begin(), t.end());
         const std::size_t n = t.size();
         const long median = n % 2 ? t[n / 2] : (t[n / 2 - 1] + t[n / 2]) / 2;
-        std::printf("%ld %ld %ld\n", median, t[0], job.max_rss_kib);
+        std::vector<long> f = job.faults;
+        std::sort(f.begin(), f.end());
+        std::printf("%ld %ld %ld %ld\n", median, t[0], job.max_rss_kib, f[n / 2]);
     }
     return 0;
 }

@@ -7,11 +7,17 @@
 //               (64 entries) and the disk nearly full
 //   dos25.atr   DOS 2.5, 1040 sectors of 128 bytes, 64 files filling it
 //   small.atr   DOS 2.0s, 720 sectors of 128 bytes, a few files: the start-up case
+//   mydos-dd.atr    MyDOS, 3200 sectors of 256 bytes (800 KB), 22 files in two directories
+//   sparta-sd.atr   SpartaDOS, 720 sectors of 128 bytes, 30 files
+//   sparta-dd.atr   SpartaDOS, 720 sectors of 256 bytes, 58 files in two directories
+//   kboot.atr       a K-BOOT disk carrying a 20 KB executable
+//   howfen.atr      a HOWFEN DOS menu disk with 6 programs
 //
 //   make_bench_images DIR
 //
 // Prints one line per image: its name, its files and its directories.
 #include "dos2_layout.h"
+#include "flat_layout.h"
 #include "image_builder.h"
 #include "sparta_layout.h"
 
@@ -198,6 +204,74 @@ Summary small_image(const std::string &path)
     return {items.size(), 0};
 }
 
+// MyDOS on an 800 KB double-density disk: 20 files in the root, 2 in a
+// subdirectory, most of the disk used.
+Summary mydos_dd_image(const std::string &path)
+{
+    std::vector<Dos2Item> items;
+    for (unsigned i = 0; i < 20; i++)
+        items.push_back({numbered("FILE", i, 2) + ".OBJ", content(30000 + 500 * i, 300000 + i)});
+    items.push_back({"LIB/GRAPH.PAS", content(12000, 301000)});
+    items.push_back({"LIB/VBXE.PAS", content(9000, 301001)});
+    Dos2Volume vol;
+    vol.sector_size = 256;
+    vol.sector_count = 3200;
+    vol.code = 0;
+    vol.file_flags = mydos_file;
+    write_file(path, dos2_volume(vol, items).disk.atr());
+    return {items.size(), 1};
+}
+
+// SpartaDOS on a small disk: `files` files of a few KB, some in a subdirectory.
+Summary sparta_small_image(const std::string &path, int sector_size, unsigned files, std::size_t mean)
+{
+    std::vector<SpartaFile> list;
+    std::size_t dirs = 0;
+    for (unsigned i = 0; i < files; i++) {
+        std::string name = numbered("PROG", i, 3) + ".COM";
+        if (i >= files / 2) {
+            name = "UTIL/" + name;
+            dirs = 1;
+        }
+        SpartaDate date{int(1 + i % 28), int(1 + i % 12), 90, int(i % 24), int(i % 60), 0};
+        list.push_back({name, content(mean / 2 + (i * 389) % mean, 400000 + i), date});
+    }
+    write_file(path, sparta_volume(sector_size, 720, list, "BENCH", SpartaDate{1, 1, 90, 0, 0, 0}).atr());
+    return {list.size(), dirs};
+}
+
+Summary sparta_sd_image(const std::string &path)
+{
+    return sparta_small_image(path, 128, 30, 2400);
+}
+
+Summary sparta_dd_image(const std::string &path)
+{
+    return sparta_small_image(path, 256, 58, 2400);
+}
+
+// A K-BOOT disk: one executable behind the loader.
+Summary kboot_image(const std::string &path)
+{
+    write_file(path, kboot_disk(content(20000, 500000)).atr());
+    return {1, 0};
+}
+
+// A HOWFEN DOS menu disk with six programs.
+Summary howfen_image(const std::string &path)
+{
+    DiskBuilder disk = howfen_disk(720, "V2.31");
+    const char *titles[] = {"RIVER RAID", "BOULDERS", "PINBALL", "CHESS", "MAZE", "TETRIS"};
+    std::uint32_t first = 20;
+    for (int k = 0; k < 6; k++) {
+        const unsigned sectors = 60 + 10 * unsigned(k);
+        howfen_program(disk, k, titles[k], first, sectors, std::uint8_t(0x11 * (k + 1)));
+        first += sectors;
+    }
+    write_file(path, disk.atr());
+    return {6, 0};
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -214,7 +288,12 @@ int main(int argc, char **argv)
     const Image images[] = {{"sparta.atr", sparta_image},
                             {"mydos.atr", mydos_image},
                             {"dos25.atr", dos25_image},
-                            {"small.atr", small_image}};
+                            {"small.atr", small_image},
+                            {"mydos-dd.atr", mydos_dd_image},
+                            {"sparta-sd.atr", sparta_sd_image},
+                            {"sparta-dd.atr", sparta_dd_image},
+                            {"kboot.atr", kboot_image},
+                            {"howfen.atr", howfen_image}};
     try {
         for (const Image &img : images) {
             Summary sum = img.make(dir + "/" + img.name);
