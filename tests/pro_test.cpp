@@ -33,7 +33,7 @@ TEST(ProDecode, Table)
         std::vector<std::string> lines = {};
     } cases[] = {
         // P3, mode 9, a phantom with a wrong count, status bits and record header bytes 0, 4, 10 a lister ignores.
-        {723, {{0, 3, '3'}, {0, 4, 9}, {5, 7, 1}, {5, 5, 4}, {7, 1, 0x1C}, {8, 0, 0xFF}, {12, 4, 0xFF}, {12, 10, 0xFF}}},
+        {723, {{0, 3, '3'}, {0, 4, 9}, {5, 7, 1}, {5, 5, 4}, {7, 1, 0x1C}, {8, 0, 0}, {12, 4, 0xFF}, {12, 10, 0xFF}}},
         // Record 721 is the last: sector 3 names it, 20, 25 and 30 name 729, 722, 729 (fields 6, 8, 11).
         // "Not found" outranks CRC error and lost data (41).
         {721,
