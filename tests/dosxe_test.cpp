@@ -1,5 +1,5 @@
 // The DOS XE handler: recognition, damaged disks, the command line on built
-// disks and the real one, clusters shared by many entries.
+// disks and on the real one, clusters shared by many entries.
 #include "capture.h"
 #include "dosxe.h"
 #include "dosxe_layout.h"
@@ -13,7 +13,6 @@
 namespace {
 
 [[maybe_unused]] const bool in_utc = (setenv("TZ", "UTC", 1), tzset(), true);
-const std::string none;
 using Poke = std::function<void(DosXeDisk &d, std::uint8_t *root)>;
 
 std::string line(unsigned size, const std::string &path)
@@ -43,10 +42,10 @@ TEST(DosXeRecognition, NearMissesDecline)
         {[](DosXeDisk &d, auto) { d.disk.text(1, 0x10, "??????"); }, true}, // the DOS's placeholder code
         {[](DosXeDisk &d, auto) { d.disk.bytes(1, 0x14, {0, '1'}); }},      // a character after the code's end
         {[](DosXeDisk &d, auto) { d.disk.bytes(1, 0x17, {3}); }},           // unit not a power of two
-        {[](DosXeDisk &d, auto) { d.disk.bytes(1, 0x1D, {4}); }},           // root in the VTOC
+        {[](DosXeDisk &d, auto) { d.disk.bytes(1, 0x1D, {4}), d.trailer(4, 0, 0, 0xFF); }}, // root in the VTOC
         {[](DosXeDisk &d, auto) { d.disk.le16(1, 0x1A, 353); }},            // as many free as in total
-        {[](DosXeDisk &d, auto) { d.disk.le16(1, 0x18, 360), d.word(4, 2, 360); }, true}, // cluster 359: sector 719
-        {[](DosXeDisk &d, auto) { d.disk.le16(1, 0x18, 361), d.word(4, 2, 361); }},       // cluster 360 is missing
+        {[](DosXeDisk &d, auto) { d.disk.le16(1, 0x18, 360), d.word(4, 2, 360); }, true}, // 359: sector 719
+        {[](DosXeDisk &d, auto) { d.disk.le16(1, 0x18, 361), d.word(4, 2, 361); }},       // 360: no sector 721
         {[](DosXeDisk &d, auto) { d.word(4, 2, 352); }},                    // VTOC total differs
         {[](DosXeDisk &d, auto) { d.word(4, 4, 354); }},                    // VTOC free above total
         {[](DosXeDisk &, auto r) { r[0xFC] = 0x12; }},                      // root of another disk
@@ -57,7 +56,7 @@ TEST(DosXeRecognition, NearMissesDecline)
         DosXeDisk d = dosxe_volume(DosXeDensity::at810, {{"A.COM", {1}}});
         c.poke(d, d.cluster(5));
         const RunResult r = list(d);
-        EXPECT_EQ(std::tie(r.status, r.out, r.err), std::make_tuple(c.kept ? 0 : 1, c.kept ? r.out : none, none)) << &c - cases;
+        EXPECT_EQ(std::tie(r.status, r.out, r.err), std::make_tuple(c.kept ? 0 : 1, c.kept ? r.out : "", "")) << &c - cases;
     }
 }
 
@@ -65,17 +64,17 @@ TEST(DosXeDamage, ListAndExtract)
 {
     // A.COM: map 6, data 7-9; SUB: cluster 10, B.COM: map 11, data 12-13; C.COM: map 14, data 15.
     const std::string a = line(600, "/A.COM"), sub = line(256, "/SUB/") + line(300, "/SUB/B.COM"), c = line(1, "/C.COM");
-    const std::string all = a + sub + c;
+    const std::string all = a + sub + c, shorter = "/A.COM: short file in disk\n";
     const struct { const char *what; Poke poke; std::string err, out; long a_size; } cases[] = {
         {"map names a cluster twice", [](DosXeDisk &d, auto) { d.word(6, 4, 7); },
-         "/A.COM: loop in data clusters at cluster 7\n/A.COM: short file in disk\n", all, 500},
+         "/A.COM: loop in data clusters at cluster 7\n" + shorter, all, 500},
         {"map names a cluster past the total", [](DosXeDisk &d, auto) { d.word(6, 2, 353); },
-         "/A.COM: data cluster 1 at invalid cluster 353\n/A.COM: short file in disk\n", all, 250},
+         "/A.COM: data cluster 1 at invalid cluster 353\n" + shorter, all, 250},
         {"size larger than its clusters", [](DosXeDisk &, auto r) { r[0x0C] = 4; },
-         "/A.COM: data cluster 3 missing\n/A.COM: short file in disk\n", line(1100, "/A.COM") + sub + c, 750},
-        {"rest above 250 takes one more cluster", [](DosXeDisk &, auto r) { r[0x0C] = 1, r[0x0E] = 255; }, "",
+         "/A.COM: data cluster 3 missing\n" + shorter, line(1100, "/A.COM") + sub + c, 750},
+        {"rest above 250: one cluster more", [](DosXeDisk &, auto r) { r[0x0C] = 1, r[0x0E] = 255; }, "",
          line(505, "/A.COM") + sub + c, 505},
-        {"foreign trailers: reported once, used", [](DosXeDisk &d, auto) { d.trailer(6, 1, 0, 0xFF).trailer(8, 9, 1, 0); },
+        {"foreign trailers: reported once, used", [](DosXeDisk &d, auto) { d.trailer(6, 1, 0, 1).trailer(8, 9, 1, 0).trailer(9, 1, 9, 0); },
          "/A.COM: map cluster 0 not of this file\n/A.COM: data cluster 1 not of this file\n", all, 600},
         {"unwritten cluster: zeros", [](DosXeDisk &d, auto) { d.trailer(8, 0x5A5A, 0x5A, 0x5A).word(8, 0xFC, 0x5A5A); },
          "", all, 600},
@@ -117,51 +116,56 @@ TEST(DosXeDamage, ListAndExtract)
     }
 }
 
-// The binary, in each mode, on the seed images, a disk of each other
-// density, a near miss and the real system disk.
+// The binary in each mode on the seed images, disks of the other densities,
+// a near miss and the real system disk.
 TEST(DosXeCli, BuiltAndRealDisks)
 {
     const std::string tree = "     300\t\t/AUTORUN.SYS\n     256\t\t/GAMES/\n    1000\t\t/GAMES/PACMAN.COM\n"
-                             "     256\t\t/GAMES/ARCADE/\n   32000\t\t/GAMES/ARCADE/BIG.DAT\n       0\t\t/GAMES/ARCADE/EMPTY.DAT\n"
-                             "     256\t\t/DOCS/\n     250\t\t/A1\n     251\t\t/A2.X\n     227\t\t/WELCOME.BAS\n";
+                             "     256\t\t/GAMES/ARCADE/\n   32000\t\t/GAMES/ARCADE/BIG.DAT\n"
+                             "       0\t\t/GAMES/ARCADE/EMPTY.DAT\n     256\t\t/DOCS/\n     250\t\t/A1\n"
+                             "     251\t\t/A2.X\n     227\t\t/WELCOME.BAS\n";
     const std::string real = "   14224\t\t/DOSXE.SYS\n    2776\t\t/DOS2.SYS\n    9195\t\t/SETUP.COM\n"
                              "     212\t\t/RDRIVER.SYS\n    5740\t\t/COPY3_XE.COM\n     227\t\t/WELCOME.BAS\n";
-    std::string lower = tree, echo, real_echo;
+    auto names = [](const std::string &listing) { // what extraction echoes
+        std::string s;
+        for (std::size_t at = 0; (at = listing.find("\t/", at)) != std::string::npos; at += 2)
+            s += listing.substr(at + 2, listing.find('\n', at) - at - 1);
+        return s;
+    };
+    std::string lower = tree;
     std::transform(tree.begin(), tree.end(), lower.begin(), ::tolower);
-    for (std::size_t at = 0; (at = tree.find("\t/", at)) != std::string::npos; at += 2)
-        echo += tree.substr(at + 2, tree.find('\n', at) - at - 1);
-    for (std::size_t at = 0; (at = real.find("\t/", at)) != std::string::npos; at += 2)
-        real_echo += real.substr(at + 2, real.find('\n', at) - at - 1);
     TempDir t;
     for (const auto &[name, bytes] : dosxe_seed_files())
         write_file(t / name, bytes);
     write_file(t / "e.atr", dosxe_volume(DosXeDensity::at1050, dosxe_demo_tree()).disk.atr());
     DosXeDisk xf = dosxe_volume(DosXeDensity::xf551, dosxe_demo_tree());
     write_file(t / "xf.atr", xf.disk.atr());
-    xf.disk.bytes(1, 0x17, {3});
-    write_file(t / "bad.atr", xf.disk.atr());
+    write_file(t / "bad.atr", xf.disk.bytes(1, 0x17, {3}).atr());
     const std::string rd = realdisks_dir(), sample = rd + "/130XE_SIO2SD__Dos_XE_1.0.atr";
-    const std::string sd = ": 720 sectors of 128 bytes, DOS XE, 198 clusters free of 353 total.\n", demo = "dosxe_demo.atr" + sd;
     const std::string real_head = sample + ": 720 sectors of 128 bytes, DOS XE, 209 clusters free of 353 total.\n";
-    const std::string w = "vorlen: /WELCOME.BAS: ", p = "vorlen: /GAMES/PACMAN.COM: ";
+    const std::string sd = ": 720 sectors of 128 bytes, DOS XE, 198 clusters free of 353 total.\n";
+    const std::string demo = "dosxe_demo.atr" + sd, w = "vorlen: /WELCOME.BAS: ", p = "vorlen: /GAMES/PACMAN.COM: ";
     const struct { std::vector<std::string> args; int status; std::string out, err; } runs[] = {
         {{"dosxe_demo.atr"}, 0, demo + tree, ""},
         {{"-l", "dosxe_demo.atr"}, 0, demo + lower, ""},
-        {{"-X", "x", "dosxe_demo.atr"}, 0, demo, "vorlen: creating output path 'x'.\n" + echo},
-        {{"-a", "xf.atr"}, 0, "ATR image: xf.atr\nImage size: 1440 sectors of 256 bytes\nDOS size: 1286 clusters free of 1441 total\n"
-         "Volume: DOS XE\nDirectory of /\n\nAUTORUN  SYS     300\nGAMES         <DIR>\nDOCS          <DIR>\nA1               250\n"
-         "A2       X       251\nWELCOME  BAS     227\n\nDirectory of /GAMES\n\nPACMAN   COM    1000\nARCADE        <DIR>\n\n"
-         "Directory of /GAMES/ARCADE\n\nBIG      DAT   32000\nEMPTY    DAT       0\n\nDirectory of /DOCS\n\n\n", ""},
+        {{"-X", "x", "dosxe_demo.atr"}, 0, demo, "vorlen: creating output path 'x'.\n" + names(tree)},
+        {{"-a", "xf.atr"}, 0, "ATR image: xf.atr\nImage size: 1440 sectors of 256 bytes\n"
+         "DOS size: 1286 clusters free of 1441 total\nVolume: DOS XE\nDirectory of /\n\nAUTORUN  SYS     300\n"
+         "GAMES         <DIR>\nDOCS          <DIR>\nA1               250\nA2       X       251\nWELCOME  BAS     227\n\n"
+         "Directory of /GAMES\n\nPACMAN   COM    1000\nARCADE        <DIR>\n\nDirectory of /GAMES/ARCADE\n\n"
+         "BIG      DAT   32000\nEMPTY    DAT       0\n\nDirectory of /DOCS\n\n\n", ""},
         {{"e.atr"}, 0, "e.atr: 1040 sectors of 128 bytes, DOS XE, 358 clusters free of 513 total.\n" + tree, ""},
-        {{"dosxe_big_size.atr"}, 0, "dosxe_big_size.atr: 720 sectors of 256 bytes, DOS XE, 566 clusters free of 721 total.\n" +
-         tree.substr(0, tree.rfind("     227")) + line(60227, "/WELCOME.BAS"), w + "data cluster 1 missing\n" + w + "short file in disk\n"},
-        {{"dosxe_map_loop.atr"}, 0, "dosxe_map_loop.atr" + sd + tree, p + "loop in data clusters at cluster 13\n" + p + "short file in disk\n"},
+        {{"dosxe_big_size.atr"}, 0, "dosxe_big_size.atr: 720 sectors of 256 bytes, DOS XE, 566 clusters free of 721 "
+         "total.\n" + tree.substr(0, tree.rfind("     227")) + line(60227, "/WELCOME.BAS"),
+         w + "data cluster 1 missing\n" + w + "short file in disk\n"},
+        {{"dosxe_map_loop.atr"}, 0, "dosxe_map_loop.atr" + sd + tree,
+         p + "loop in data clusters at cluster 13\n" + p + "short file in disk\n"},
         {{"dosxe_dir_loop.atr"}, 0, "dosxe_dir_loop.atr" + sd + tree.substr(0, tree.find("     256\t\t/GAMES/A")) +
-         line(0, "/GAMES/ARCADE/") + tree.substr(tree.find("     256\t\t/DOCS")), "vorlen: /GAMES: loop in directory clusters at cluster 10\n"
-         "vorlen: /GAMES/ARCADE: directory already visited, skip\n"},
+         line(0, "/GAMES/ARCADE/") + tree.substr(tree.find("     256\t\t/DOCS")),
+         "vorlen: /GAMES: loop in directory clusters at cluster 10\nvorlen: /GAMES/ARCADE: directory already visited, skip\n"},
         {{"bad.atr"}, 1, "", "vorlen: bad.atr: ATR image format not supported.\n"},
         {{sample}, 0, real_head + real, ""},
-        {{"-X", "r", sample}, 0, real_head, "vorlen: creating output path 'r'.\n" + real_echo},
+        {{"-X", "r", sample}, 0, real_head, "vorlen: creating output path 'r'.\n" + names(real)},
     };
     for (const auto &run : runs) {
         if (run.args.back() == sample && rd.empty())
@@ -172,9 +176,9 @@ TEST(DosXeCli, BuiltAndRealDisks)
         EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(run.status, run.out, run.err)) << run.args.back();
     }
 
-    // Extracted bytes and times: dates at 00:00 (directories too, after their
+    // Extracted bytes, and dates at 00:00 (directories too, after their
     // contents); WELCOME.BAS has no date and keeps the time it was written.
-    std::function<void(const std::vector<DosXeItem> &, const std::string &)> check = [&](const auto &items, const auto &dir) {
+    std::function<void(const std::vector<DosXeItem> &, const std::string &)> check = [&](const auto &items, auto dir) {
         for (const DosXeItem &it : items)
             if (it.name.back() == '/')
                 check(it.items, dir + it.name);
@@ -182,9 +186,10 @@ TEST(DosXeCli, BuiltAndRealDisks)
                 EXPECT_EQ(read_file(t / dir + it.name), it.data) << it.name;
     };
     check(dosxe_demo_tree(), "x/");
-    const struct { const char *path; long time; } times[] = {{"x/AUTORUN.SYS", 590025600}, {"x/GAMES", 591667200},
-        {"x/GAMES/ARCADE", 699321600}, {"x/GAMES/ARCADE/EMPTY.DAT", 946598400}, {"x/DOCS", 1579046400},
-        {"x/GAMES/PACMAN.COM", 590716800}, {"r/DOSXE.SYS", 590716800}, {"r/WELCOME.BAS", 590716800}};
+    const struct { const char *path; long time; } times[] = {
+        {"x/AUTORUN.SYS", 590025600}, {"x/GAMES", 591667200}, {"x/GAMES/ARCADE", 699321600},
+        {"x/GAMES/ARCADE/EMPTY.DAT", 946598400}, {"x/DOCS", 1579046400}, {"x/GAMES/PACMAN.COM", 590716800},
+        {"r/DOSXE.SYS", 590716800}, {"r/WELCOME.BAS", 590716800}}; // 12.9.88, 1.10.88, 29.2.92, 31.12.99, 15.1.20, 20.9.88
     for (const auto &[path, time] : times)
         EXPECT_EQ(mtime(t / path), path[0] == 'r' && rd.empty() ? -1 : time) << path;
     EXPECT_GT(mtime(t / "x/WELCOME.BAS"), std::time(nullptr) - 600);
@@ -209,6 +214,6 @@ TEST(DosXeBudget, ManyEntriesShareOneFile)
     const RunResult r = list(d);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 201);
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2 * 69); // too many clusters, short file
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2 * 69); // too many shared, short file
     EXPECT_EQ(r.err.find("vorlen: /F0000131.DAT: too many clusters shared between files, not read\n"), 0u);
 }

@@ -12,7 +12,8 @@ void place_dir(DosXeDisk &d, const std::vector<DosXeItem> &items, std::uint32_t 
     while (chain.size() * 5 < items.size())
         chain.push_back(d.used++);
     for (std::size_t i = 0; i < chain.size(); i++)
-        d.trailer(chain[i], file_no, std::uint8_t(i), 0xFF).word(chain[i], 0xF8, i + 1 < chain.size() ? chain[i + 1] : 0);
+        d.trailer(chain[i], file_no, std::uint8_t(i), 0xFF)
+            .word(chain[i], 0xF8, i + 1 < chain.size() ? chain[i + 1] : 0);
 
     for (std::size_t idx = 0; idx < items.size(); idx++) {
         const DosXeItem &it = items[idx];
@@ -64,7 +65,8 @@ DosXeDisk dosxe_volume(DosXeDensity density, const std::vector<DosXeItem> &root)
     // The sample's boot header, the density code, version and unit 1, the
     // cluster counts, the root in cluster 5, the SIO commands.
     d.disk.bytes(1, 0, {0x58, 0x03, 0x00, 0x07, 0xCA, 0x0C, 0x4C, 0x30, 0x07, 3, 3}).text(1, 0x10, code);
-    d.disk.bytes(1, 0x16, {1, 1}).le16(1, 0x18, t).le16(1, 0x1A, t - 6).bytes(1, 0x1C, {7, 5}).bytes(1, 0x22, {0x52, 0x57});
+    d.disk.bytes(1, 0x16, {1, 1}).le16(1, 0x18, t).le16(1, 0x1A, t - 6).bytes(1, 0x1C, {7, 5});
+    d.disk.bytes(1, 0x22, {0x52, 0x57});
     place_dir(d, root, 5, 0);
     // VTOC, with a set bit for each free cluster (cluster 1 first).
     d.word(4, 0, 0x0101).word(4, 2, t).word(4, 4, t - d.used).word(4, 6, d.files).word(4, 8, disk_no);
@@ -80,7 +82,8 @@ const std::vector<DosXeItem> &dosxe_demo_tree()
     static const std::vector<DosXeItem> tree = {
         {"AUTORUN.SYS", dosxe_pattern(300, 1), dosxe_date(1988, 9, 12)},
         {"GAMES/", {}, dosxe_date(1988, 10, 1), {{"PACMAN.COM", dosxe_pattern(1000, 2)},
-         {"ARCADE/", {}, dosxe_date(1992, 2, 29), {{"BIG.DAT", dosxe_pattern(32000, 3)}, {"EMPTY.DAT", {}, dosxe_date(1999, 12, 31)}}}}},
+         {"ARCADE/", {}, dosxe_date(1992, 2, 29),
+          {{"BIG.DAT", dosxe_pattern(32000, 3)}, {"EMPTY.DAT", {}, dosxe_date(1999, 12, 31)}}}}},
         {"DOCS/", {}, dosxe_date(2020, 1, 15)},
         {"A1", dosxe_pattern(250, 4)}, {"A2.X", dosxe_pattern(251, 5)}, {"WELCOME.BAS", dosxe_pattern(227, 6), 0},
     };

@@ -16,7 +16,7 @@ enum class DosXeDensity { at810, at1050, ssdd, xf551 };
 struct DosXeItem {
     std::string name; // "NAME.EXT", or "NAME/" for a directory
     std::vector<std::uint8_t> data;
-    std::uint16_t changed = 0xB134; // as stored: year - 1900 in the top 7 bits, month, day; here 20 September 1988
+    std::uint16_t changed = 0xB134; // dosxe_date(1988, 9, 20)
     std::vector<DosXeItem> items = {}; // a directory's entries
 };
 
@@ -35,6 +35,7 @@ struct DosXeDisk {
     }
 };
 
+// As the DOS stores a date: year - 1900 in the top 7 bits, month, day.
 inline std::uint16_t dosxe_date(int y, int m, int d) { return std::uint16_t((y - 1900) << 9 | m << 5 | d); }
 std::vector<std::uint8_t> dosxe_pattern(std::size_t n, int seed); // file contents that show a misplaced cluster
 DosXeDisk dosxe_volume(DosXeDensity density, const std::vector<DosXeItem> &root);
