@@ -5,11 +5,11 @@
 #include <stdexcept>
 
 // Appends an 8-byte chunk or record header.
-static void header(std::vector<std::uint8_t> &b, std::size_t size, unsigned type, std::size_t num = 0, unsigned data = 0)
+static void header(std::vector<std::uint8_t> &b, std::size_t size, unsigned type, std::size_t num = 0, int data = 0)
 {
     b.resize(b.size() + 8);
     atx_put32(b, b.size() - 8, std::uint32_t(size));
-    atx_put32(b, b.size() - 4, std::uint32_t(type | num << 8 | data << 16));
+    atx_put32(b, b.size() - 4, std::uint32_t(type | num << 8 | unsigned(data) << 16));
 }
 
 void atx_put32(std::vector<std::uint8_t> &b, std::size_t at, std::uint32_t v)
@@ -62,9 +62,9 @@ std::vector<std::uint8_t> atx_encode(const AtxFile &f)
             atx_put32(r, 44 + 8 * i, std::uint32_t(list[i].data_offset < 0 ? long(r.size()) : list[i].data_offset));
             r.insert(r.end(), list[i].data.begin(), list[i].data.end());
             if (list[i].weak >= 0)
-                header(chunks, 8, 0x10, i, unsigned(list[i].weak));
+                header(chunks, 8, 0x10, i, list[i].weak);
             if (list[i].size_code >= 0)
-                header(chunks, 8, 0x11, i, unsigned(list[i].size_code));
+                header(chunks, 8, 0x11, i, list[i].size_code);
         }
         atx_put32(r, data, std::uint32_t(r.size() - data));
         r.insert(r.end(), chunks.begin(), chunks.end());
@@ -76,19 +76,24 @@ std::vector<std::uint8_t> atx_encode(const AtxFile &f)
     return b;
 }
 
-std::vector<std::pair<std::string, std::vector<std::uint8_t>>> atx_seed_files()
+DiskBuilder atx_demo_disk()
 {
     std::string text;
     while (text.size() < 700)
         text += "ATX DEMO FILE\x9B";
-    const DiskBuilder sd = dos2_volume({}, {{"README.TXT", {text.begin(), text.end()}}, {"GAMES/DATA.BIN", {7, 7, 7}}}).disk;
-    // A protected original: sector 5 twice, the bad copy first; a weak, a
-    // long and a missing sector; a host record that `end` does not count.
-    AtxFile p = atx_from_disk(sd);
-    atx_sector(p, 5, 0xBF, 0x08, true);
-    atx_sector(p, 700).weak = 64, atx_sector(p, 701).status = 0x44, atx_sector(p, 702).number = 0;
-    std::vector<std::uint8_t> prot = atx_encode(p), cut = atx_encode(atx_from_disk(sd));
+    return dos2_volume({}, {{"README.TXT", {text.begin(), text.end()}}, {"GAMES/DATA.BIN", {7, 7, 7}}}).disk;
+}
+
+std::vector<std::pair<std::string, std::vector<std::uint8_t>>> atx_seed_files()
+{
+    // Bad copies first of README's first sector (CRC), the directory (deleted
+    // mark), a free sector (weak) and another (long); a sector 0; a host
+    // record that `end` does not count.
+    AtxFile p = atx_from_disk(atx_demo_disk());
+    atx_sector(p, 4, 0xBF, 0x08, true), atx_sector(p, 361, 0xFF, 0x20, true), atx_sector(p, 360, 0).number = 0;
+    atx_sector(p, 700, 0x11, 0x48, true).weak = 64, atx_sector(p, 701, 0x22, 0x44, true).size_code = 1;
+    std::vector<std::uint8_t> prot = atx_encode(p), cut = atx_encode(atx_from_disk(atx_demo_disk()));
     prot.resize(prot.size() + 48), prot[prot.size() - 48] = 48, prot[prot.size() - 43] = 1;
-    cut.resize(48 + 20 * 2504 + 1000); // in the middle of track 20
-    return {{"demo.atx", atx_encode(atx_from_disk(sd))}, {"protected.atx", prot}, {"cut.atx", cut}};
+    cut.resize(48 + 20 * 2504 + 1000); // in track 20
+    return {{"demo.atx", atx_encode(atx_from_disk(atx_demo_disk()))}, {"protected.atx", prot}, {"cut.atx", cut}};
 }
