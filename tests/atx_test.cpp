@@ -62,6 +62,8 @@ TEST(AtxDecode, Table)
          {{44, 44, 1, 0xBC}}, {}},
         {"junk tail that makes no record, end 8 past the file", 0, nullptr,
          [](Bytes &b) { b.insert(b.end(), {3, 0, 0, 0, 0, 0, 0, 0, 9}), atx_put32(b, 32, std::uint32_t(b.size() + 8)); }, {}, {}},
+        {"no end chunk: sector 720's data ends its record", 0, nullptr,
+         [](Bytes &b) { b.resize(b.size() - 8), b[48 + 39 * 2504] -= 8, atx_put32(b, 32, std::uint32_t(b.size())); }, {}, {}},
         {"sector damage, one line a kind; weak beats CRC, long beats weak", 0, [](AtxFile &f) {
              atx_sector(f, 650).number = 0, atx_sector(f, 700).number = 0;
              atx_sector(f, 43).status = 0x10, atx_sector(f, 43, 9, 0x10);
