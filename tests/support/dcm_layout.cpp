@@ -8,15 +8,13 @@
 #include <iterator>
 #include <stdexcept>
 
-namespace {
-
 using Bytes = std::vector<std::uint8_t>;
 
 // The block (type without bit 7, then data) that gives `c` after `p`: of
 // the type forced, else DiskComm's choice.  0x43 makes each stretch of 4 or
 // more equal bytes a run (an end of 256 written 0), the rest literal parts;
 // a sector with no such stretch ends in a run of one.
-Bytes dcm_block(const std::uint8_t *c, const std::uint8_t *p, std::size_t s, std::uint8_t type)
+static Bytes dcm_block(const std::uint8_t *c, const std::uint8_t *p, std::size_t s, std::uint8_t type)
 {
     Bytes rle{0x43};
     for (std::size_t i = 0, a = 0; a < s; i = a) {
@@ -53,8 +51,6 @@ Bytes dcm_block(const std::uint8_t *c, const std::uint8_t *p, std::size_t s, std
     return type == 0x43 ? rle : b;
 }
 
-} // namespace
-
 std::vector<std::uint8_t> dcm_archive(const DiskBuilder &disk, const DcmOptions &opt,
                                       std::vector<std::size_t> *pass_offsets)
 {
@@ -63,8 +59,8 @@ std::vector<std::uint8_t> dcm_archive(const DiskBuilder &disk, const DcmOptions 
     Bytes out;
     std::vector<std::size_t> passes;
     std::uint8_t prev[256] = {};
-    std::uint32_t last = 0, start = 0;        // the last sector stored; the open pass's first
-    std::size_t pass_size = 0, last_type = 0; // bytes of the open pass; its last block
+    std::uint32_t last = 0, start = 0;        // the last sector stored, the open pass's first
+    std::size_t last_type = 0;                // offset of the last block
     for (std::uint32_t n = 1; n <= disk.sector_count; n++) {
         std::uint8_t c[256] = {}; // DD sectors 1-3 are coded at 256 bytes, the upper half zero
         std::memcpy(c, disk.data.data() + std::size_t(n - 1) * s, s == 256 && n <= 3 ? 128 : s);
@@ -75,7 +71,7 @@ std::vector<std::uint8_t> dcm_archive(const DiskBuilder &disk, const DcmOptions 
         std::memcpy(prev, c, s);
         const bool owed = n != last + 1 || opt.number_after.count(last) ||
                           (opt.numbers_every_2304 && (last - start + 1) % (s == 256 ? 9 : 18) == 0);
-        const bool fresh = !last || opt.pass_at.count(n) || pass_size + 2 * owed + b.size() + 1 > opt.pass_limit;
+        const bool fresh = !last || opt.pass_at.count(n) || out.size() - passes.back() + 2 * owed + b.size() + 1 > opt.pass_limit;
         if (last && (fresh || !owed)) // the next block gives the following sector, or the end code follows
             out[last_type] |= 0x80;
         if (fresh && last)
@@ -84,7 +80,6 @@ std::vector<std::uint8_t> dcm_archive(const DiskBuilder &disk, const DcmOptions 
             passes.push_back(out.size()), out.insert(out.end(), {opt.type, std::uint8_t(density << 5 | passes.size())});
         if (fresh || owed) // the pass's first sector, or the number of the next block's
             out.insert(out.end(), {std::uint8_t(n), std::uint8_t(n >> 8)});
-        pass_size = (fresh ? 4 : pass_size + 2 * owed) + b.size();
         start = fresh ? n : start, last = n, last_type = out.size();
         out.insert(out.end(), b.begin(), b.end());
     }
@@ -112,19 +107,16 @@ std::vector<std::vector<std::uint8_t>> dcm_split(const DiskBuilder &disk, DcmOpt
 
 std::vector<std::pair<std::string, std::vector<std::uint8_t>>> dcm_seed_files()
 {
-    const std::string readme = "This archive was made by vorlen's own image builder.\x9B";
+    const std::string text = "This archive was made by vorlen's own image builder.\x9B";
     Dos2Volume ed{.sector_count = 1040}, dd{.sector_size = 256, .code = 0, .file_flags = mydos_file};
     DiskBuilder dos25 = // the demo: DOS 2.5 on an enhanced-density disk
-        dos2_volume(ed, {{"DOS.SYS", flat_pattern(1500, 1)}, {"README.TXT", Bytes(readme.begin(), readme.end())}}).disk;
+        dos2_volume(ed, {{"DOS.SYS", flat_pattern(1500, 1)}, {"README.TXT", Bytes(text.begin(), text.end())}}).disk;
     DiskBuilder mydos = dos2_volume(dd, {{"A/B.DAT", flat_pattern(3000, 2)}, {"C.COM", flat_pattern(700, 3)}}).disk;
-    mydos.fill(600, 0, 256, 0x5A).fill(601, 0, 256, 0x5A).fill(602, 0, 128, 0x77).fill(602, 128, 128, 0x5A);
     std::vector<std::size_t> at; // MyDOS in passes of 1 KiB, every block type
-    Bytes demo = dcm_archive(dos25), cut = demo,
-          passes = dcm_archive(mydos, {.force = {{5, 0x41}, {6, 0x44}, {601, 0x46}, {602, 0x42}}, .pass_limit = 1024}, &at),
-          bad = passes;
-    cut.resize(cut.size() * 2 / 3);
+    Bytes demo = dcm_archive(dos25), cut(demo.begin(), demo.begin() + std::ptrdiff_t(demo.size() * 2 / 3)),
+          passes = dcm_archive(mydos, {.force = {{5, 0x41}, {6, 0x44}, {600, 0x47}, {601, 0x46}, {602, 0x42}},
+                                       .pass_limit = 1024}, &at), bad = passes;
     bad.at(at.at(1) + 4) ^= 0x0F; // the block opening pass 2 of an unknown type
-    return {{"dos25.dcm", demo}, {"mydos-passes.dcm", passes},
-            {"set-part1.dcm", dcm_split(dos25, {.pass_at = {361}}).at(0)}, // the first file of two
-            {"truncated.dcm", cut}, {"bad-type.dcm", bad}};
+    return {{"dos25.dcm", demo}, {"mydos-passes.dcm", passes}, {"truncated.dcm", cut}, {"bad-type.dcm", bad},
+            {"set-part1.dcm", dcm_split(dos25, {.pass_at = {361}}).at(0)}}; // the first file of two
 }
