@@ -48,6 +48,7 @@ constexpr std::int64_t big_image = 16777216;
 // one touches nearly every page of it, and mapping a file's pages costs a
 // fault for every 64 KiB where reading it costs a copy.
 constexpr std::size_t huge_page = std::size_t(2) << 20;
+constexpr std::size_t atr_header_size = 16;
 
 // Maps the `body` bytes of sector data that follow the `offset` header bytes
 // of the image file `fd` so that sector n lies at (n - 1) * s from the
@@ -311,12 +312,18 @@ std::unique_ptr<AtrImage> atr_create(int sector_size, std::uint32_t sector_count
     // image comes in 2 MiB pages where the kernel offers them: filling 16
     // MiB then takes a handful of page faults instead of thousands.
     if (img->size >= huge_page) {
-        const std::size_t length = img->size + huge_page;
+        const std::size_t length = img->size + 2 * huge_page;
         void *region = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (region != MAP_FAILED) {
             const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(region);
-            img->data = static_cast<std::uint8_t *>(region) + (-at & (huge_page - 1));
-            madvise(img->data, img->size, MADV_HUGEPAGE);
+            std::uint8_t *aligned = static_cast<std::uint8_t *>(region) + (-at & (huge_page - 1));
+            madvise(aligned, img->size + huge_page, MADV_HUGEPAGE);
+            // The sectors of an ATR file start 16 bytes into it (with three
+            // short first records, sector 4 starts at 400, which also leaves
+            // 16 over a multiple of 64).  Starting the image 16 bytes into a
+            // cache line puts every file page the kernel copies onto cache
+            // line boundaries; a misaligned copy of 16 MiB costs a third more.
+            img->data = aligned + atr_header_size;
             img->storage = std::shared_ptr<void>(region, [length](void *p) { munmap(p, length); });
             return img;
         }

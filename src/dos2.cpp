@@ -117,6 +117,9 @@ const std::uint8_t *dos2_dir_block(const Dos2Walk &walk, std::uint32_t first, st
 namespace {
 
 // How the sectors of a file carry their byte count and link.
+// Chains of at least this many sectors are remembered for the walk.
+constexpr std::uint32_t remembered_chain = 64;
+
 enum class SectorForm { wide_links, counted, dos1 };
 
 SectorForm sector_form(const AtrImage &img, unsigned flags)
@@ -171,6 +174,7 @@ Dos2Chain follow_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start, std
             }
         }
 
+        c.sectors++;
         if (walk.chain_marks.passed(cur)) {
             c.end = Dos2Chain::loop;
             c.loop_sector = cur;
@@ -210,9 +214,13 @@ Dos2File dos2_read_file(Dos2Walk &walk, unsigned flags, std::uint32_t count, std
     } else {
         const std::uint32_t key = start << 2 | std::uint32_t(form);
         auto it = walk.chains.find(key);
-        if (it == walk.chains.end())
-            it = walk.chains.emplace(key, follow_chain(walk, form, start, nullptr, 0)).first;
-        c = it->second;
+        if (it != walk.chains.end()) {
+            c = it->second;
+        } else {
+            c = follow_chain(walk, form, start, nullptr, 0);
+            if (c.sectors >= remembered_chain)
+                walk.chains.emplace(key, c);
+        }
     }
     if (c.end == Dos2Chain::bad_link)
         show_msg("invalid sector link");
@@ -221,6 +229,28 @@ Dos2File dos2_read_file(Dos2Walk &walk, unsigned flags, std::uint32_t count, std
     f.length = c.length;
     return f;
 }
+
+namespace {
+
+// A file's listing line: "%-12s %7u\n" in the Atari style, else
+// "%8u\t\t%s\n".
+void list_file(Dos2Walk &walk, const char *atari, std::uint32_t length, const std::string &entry_path)
+{
+    walk.line.clear();
+    if (walk.atari_list) {
+        out_s(walk.line, atari, 12);
+        walk.line += ' ';
+        out_u(walk.line, length, 7);
+    } else {
+        out_u(walk.line, length, 8);
+        walk.line += "\t\t";
+        walk.line += entry_path;
+    }
+    walk.line += '\n';
+    out_line(walk.line);
+}
+
+} // namespace
 
 void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
 {
@@ -279,10 +309,8 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
                 show_msg("%s: file too long in disk", entry_path.c_str());
             if (walk.extract)
                 extract_file(entry_path.substr(1), data.get(), std::min(f.length, f.capacity));
-            else if (walk.atari_list)
-                show_out("%-12s %7u\n", name.atari, f.length);
             else
-                show_out("%8u\t\t%s\n", f.length, entry_path.c_str());
+                list_file(walk, name.atari, f.length, entry_path);
         } else {
             show_msg("%s: invalid file type %02x", entry_path.c_str(), flags);
         }

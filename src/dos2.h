@@ -20,6 +20,7 @@ struct Dos2Chain {
     std::uint32_t length = 0; // data bytes the sectors claim
     End end = clean;
     std::uint32_t loop_sector = 0;
+    std::uint32_t sectors = 0; // sectors followed
 };
 
 struct Dos2Walk {
@@ -32,10 +33,13 @@ struct Dos2Walk {
     int bibo = 0;            // Bibo-DOS: 16 entries in each 256-byte directory sector
 
     // State of one run of the walk.  A listing needs only a chain's length
-    // and how it ends, so chains already followed are not followed again.
+    // and how it ends, so long chains already followed are not followed
+    // again (a damaged disk can point thousands of entries at one chain);
+    // short ones cost less to follow than to remember.
     WalkGuard guard;
     SectorMarks chain_marks; // indexed by 16-bit sector numbers
     std::unordered_map<std::uint32_t, Dos2Chain> chains; // by start sector and sector form
+    std::string line;                                    // the listing line being built
 };
 
 // The handler: 0 when the image is a DOS 2 family volume and was listed or

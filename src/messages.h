@@ -8,7 +8,10 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 #include <memory>
 
 // "can´t" with an acute accent (UTF-8 0xC2 0xB4), as every message spells it.
@@ -34,6 +37,14 @@ struct ProgramExit {
 
 // Formatted listing or summary output on msg_out.
 [[gnu::format(printf, 1, 2)]] void show_out(const char *fmt, ...);
+
+// Listing lines assembled without printf, for the lines a large disk prints
+// thousands of.  Each appends to `line` exactly what the printf conversion
+// in its comment makes of the value; out_line writes the line to msg_out.
+void out_u(std::string &line, std::uint32_t value, int width);     // "%<width>u"
+void out_02d(std::string &line, int value);                         // "%02d", value >= 0
+void out_s(std::string &line, std::string_view text, int width);   // "%-<width>s"
+void out_line(const std::string &line);
 
 // Allocation that never comes back empty-handed: failure is the fatal
 // "memory error!".  Release with std::free, or hold in a CBuffer.

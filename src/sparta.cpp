@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::uint32_t entry_size = 23;
 constexpr std::uint32_t dir_limit = 65536; // bytes of a directory that are read
+constexpr std::uint32_t prefetch_ahead = 4;  // entries
 
 // The boot record fields, decoded once.
 struct SpartaBoot {
@@ -198,6 +199,25 @@ void extend_profile(const AtrImage &image, SpartaMapProfile &p, std::uint64_t ne
     }
 }
 
+// An entry's date and time as "%02d-%02d-%02d %02d:%02d", with seconds
+// ":%02d" after them.
+void out_date(std::string &line, const std::uint8_t *e, bool seconds)
+{
+    out_02d(line, e[17]);
+    line += '-';
+    out_02d(line, e[18]);
+    line += '-';
+    out_02d(line, e[19]);
+    line += ' ';
+    out_02d(line, e[20]);
+    line += ':';
+    out_02d(line, e[21]);
+    if (seconds) {
+        line += ':';
+        out_02d(line, e[22]);
+    }
+}
+
 // sparta_map_size, remembered per first map sector for this walk.
 std::uint32_t allocated_size(SpartaWalk &walk, std::uint32_t first_map)
 {
@@ -222,17 +242,28 @@ SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_m
 
 std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::uint32_t wanted)
 {
+    // Profiles that took more than a map sector's scan are remembered: a
+    // damaged disk can point thousands of entries at one long chain.  A
+    // chain of one map costs less to scan again than to remember.
+    const std::uint32_t s = std::uint32_t(walk.image->sector_size);
+    const std::uint64_t needed = (std::uint64_t(wanted) + s - 1) / s;
+    SpartaMapProfile fresh;
+    SpartaMapProfile *known = nullptr;
     auto it = walk.profiles.find(first_map);
-    if (it == walk.profiles.end())
-        it = walk.profiles.emplace(first_map, first_profile(*walk.image, first_map)).first;
-    SpartaMapProfile &p = it->second;
+    if (it != walk.profiles.end()) {
+        known = &it->second;
+    } else {
+        fresh = first_profile(*walk.image, first_map);
+        known = &fresh;
+    }
+    SpartaMapProfile &p = *known;
     if (p.stop == SpartaMapProfile::bad_first_map) {
         show_msg("invalid sector map");
         return 0;
     }
-    const std::uint32_t s = std::uint32_t(walk.image->sector_size);
-    const std::uint64_t needed = (std::uint64_t(wanted) + s - 1) / s;
     extend_profile(*walk.image, p, needed);
+    if (known == &fresh && p.chunks > (s - 4) / 2)
+        walk.profiles.emplace(first_map, p);
     if (needed <= p.chunks)
         return wanted;
     if (p.stop == SpartaMapProfile::bad_next_map)
@@ -270,6 +301,11 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
         const std::uint8_t *e = dir.get() + off;
         if (e[0] == 0)
             break;
+        // On a large disk the map sectors of successive entries lie far
+        // apart; ask for the one a few entries ahead while this one is done.
+        if (off + (prefetch_ahead + 1) * entry_size <= got)
+            if (const std::uint8_t *ahead = atr_sector(img, le16(e + prefetch_ahead * entry_size + 1)))
+                __builtin_prefetch(ahead);
         if (!entry_live(e))
             continue;
         if (sparta_name(host, atari, e + 6, 11, walk.lower_case) == 0) {
@@ -281,21 +317,34 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
         const int day = e[17], month = e[18], year = e[19];
         const int hour = e[20], minute = e[21], second = e[22];
 
-        const std::string host_path = entry_path.substr(1);
+        const std::string host_path = walk.extract ? entry_path.substr(1) : std::string();
 
         if (e[0] & st_subdir) {
             // In the Atari style subdirectories are walked after the listing
             // of this one (second pass below).
             if (walk.atari_list) {
-                show_out("%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n", atari, day, month, year, hour,
-                         minute);
+                // "%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n"
+                walk.line.clear();
+                out_s(walk.line, atari, 12);
+                walk.line += "  <DIR>  ";
+                out_date(walk.line, e, false);
+                walk.line += '\n';
+                out_line(walk.line);
                 continue;
             }
-            if (walk.extract)
+            if (walk.extract) {
                 extract_dir(host_path);
-            else
-                show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s/\n", allocated_size(walk, map), day,
-                         month, year, hour, minute, second, entry_path.c_str());
+            } else {
+                // "%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s/\n"
+                walk.line.clear();
+                out_u(walk.line, allocated_size(walk, map), 8);
+                walk.line += '\t';
+                out_date(walk.line, e, true);
+                walk.line += '\t';
+                walk.line += entry_path;
+                walk.line += "/\n";
+                out_line(walk.line);
+            }
             if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
                 sparta_list_dir(walk, map, entry_path);
             // The directory's time goes on after its contents are written.
@@ -319,11 +368,25 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
             extract_file(host_path, data.get(), size);
             set_file_time(host_path, day, month, year, hour, minute, second);
         } else if (walk.atari_list) {
-            show_out("%-12s %7u %02d-%02d-%02d %02d:%02d\n", atari, size, day, month, year, hour,
-                     minute);
+            // "%-12s %7u %02d-%02d-%02d %02d:%02d\n"
+            walk.line.clear();
+            out_s(walk.line, atari, 12);
+            walk.line += ' ';
+            out_u(walk.line, size, 7);
+            walk.line += ' ';
+            out_date(walk.line, e, false);
+            walk.line += '\n';
+            out_line(walk.line);
         } else {
-            show_out("%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s\n", size, day, month, year, hour, minute,
-                     second, entry_path.c_str());
+            // "%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s\n"
+            walk.line.clear();
+            out_u(walk.line, size, 8);
+            walk.line += '\t';
+            out_date(walk.line, e, true);
+            walk.line += '\t';
+            walk.line += entry_path;
+            walk.line += '\n';
+            out_line(walk.line);
         }
     }
 
@@ -399,6 +462,7 @@ int spartados_list(const AtrImage &image, const char *name, int atari_list, int 
     walk->atari_list = atari_list;
     walk->lower_case = lower_case;
     walk->extract = extract;
+    walk->map_marks = SectorMarks(std::size_t(count) + 1);
     sparta_list_dir(*walk, b.root_map, "");
     return 0;
 }

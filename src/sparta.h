@@ -38,6 +38,7 @@ struct SpartaWalk {
     std::unordered_map<std::uint32_t, SpartaMapProfile> profiles;
     std::unordered_map<std::uint32_t, std::uint32_t> map_sizes;
     SectorMarks map_marks; // for the allocated size of directories
+    std::string line;      // the listing line being built
 };
 
 int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,

@@ -6,57 +6,43 @@
 // walk_max_depth levels below the root.
 #pragma once
 
-#include "messages.h"
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 constexpr unsigned walk_max_depth = 100;
 
 // Marks on sector numbers for one chain at a time, to find a chain that
-// comes back to a sector it has passed.  Starting a new chain costs nothing:
-// a mark counts only when it carries the current stamp.  The marks grow
-// with the highest sector number marked, from fresh zeroed memory, so a walk
-// pays only for the pages of marks its chains touch.
+// comes back to a sector it has passed.  One bit per sector number, and
+// the numbers marked in the current chain, so that starting the next chain
+// clears just those: a walk touches no more memory than 1/8 byte per
+// sector plus its longest chain.  The bits grow with the highest number
+// marked.
 struct SectorMarks {
-    std::unique_ptr<std::uint32_t[], FreeDeleter> mark;
-    std::size_t size = 0;
-    std::uint32_t stamp = 0;
+    std::vector<std::uint64_t> bits;
+    std::vector<std::uint32_t> marked;
 
-    explicit SectorMarks(std::size_t sectors = 0) { grow(sectors); }
+    explicit SectorMarks(std::size_t sectors = 0) : bits((sectors + 63) / 64) {}
 
     void new_chain()
     {
-        if (++stamp == 0) {
-            std::fill(mark.get(), mark.get() + size, 0);
-            stamp = 1;
-        }
+        for (std::uint32_t n : marked)
+            bits[n / 64] = 0;
+        marked.clear();
     }
     // Marks sector n; true when it was marked already in this chain.
     bool passed(std::uint32_t n)
     {
-        if (n >= size)
-            grow(std::max<std::size_t>(std::size_t(n) + 1, 2 * size));
-        if (mark[n] == stamp)
+        const std::size_t word = n / 64;
+        const std::uint64_t bit = std::uint64_t(1) << (n % 64);
+        if (word >= bits.size())
+            bits.resize(std::max<std::size_t>(word + 1, 2 * bits.size()));
+        if (bits[word] & bit)
             return true;
-        mark[n] = stamp;
+        bits[word] |= bit;
+        marked.push_back(n);
         return false;
-    }
-
-  private:
-    void grow(std::size_t n)
-    {
-        if (n == 0)
-            return;
-        std::unique_ptr<std::uint32_t[], FreeDeleter> more(
-            static_cast<std::uint32_t *>(check_calloc(n, sizeof(std::uint32_t))));
-        if (size)
-            std::copy(mark.get(), mark.get() + size, more.get());
-        mark = std::move(more);
-        size = n;
     }
 };
 

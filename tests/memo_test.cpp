@@ -101,3 +101,31 @@ TEST(ListingMemo, Dos2ListingLengthMatchesReading)
         }
     }
 }
+
+// The listing lines are built without printf; each piece must give the
+// bytes of the conversion it stands for, at the edges of its range too.
+TEST(ListingLines, PiecesMatchPrintf)
+{
+    auto printf_of = [](const char *fmt, auto value) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, fmt, value);
+        return std::string(buf);
+    };
+    for (std::uint32_t v : {0u, 7u, 99u, 1234567u, 12345678u, 123456789u, 0xFFFFFFFFu}) {
+        std::string s8, s7;
+        out_u(s8, v, 8);
+        out_u(s7, v, 7);
+        EXPECT_EQ(s8, printf_of("%8u", v));
+        EXPECT_EQ(s7, printf_of("%7u", v));
+    }
+    for (int v : {0, 5, 10, 99, 100, 255}) {
+        std::string s;
+        out_02d(s, v);
+        EXPECT_EQ(s, printf_of("%02d", v));
+    }
+    for (const char *t : {"", "A", "README   TXT", "ABCDEFGHIJKLM"}) {
+        std::string s;
+        out_s(s, t, 12);
+        EXPECT_EQ(s, printf_of("%-12s", t));
+    }
+}
