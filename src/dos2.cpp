@@ -301,14 +301,14 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
         } else if (flags & 0x41) {
             // A listing needs only the length and the chain's reports;
             // extraction gathers the bytes too.
-            CBuffer data;
+            std::uint8_t *data = nullptr;
             if (walk.extract)
-                data = check_buffer(std::size_t(count) * std::size_t(img.sector_size), false);
-            Dos2File f = dos2_read_file(walk, flags, count, start, data.get());
+                data = reused_buffer(walk.file_buffer, std::size_t(count) * std::size_t(img.sector_size));
+            Dos2File f = dos2_read_file(walk, flags, count, start, data);
             if (f.length > f.capacity)
                 show_msg("%s: file too long in disk", entry_path.c_str());
             if (walk.extract)
-                extract_file(entry_path.substr(1), data.get(), std::min(f.length, f.capacity));
+                extract_file(entry_path.substr(1), data, std::min(f.length, f.capacity));
             else
                 list_file(walk, name.atari, f.length, entry_path);
         } else {

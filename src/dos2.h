@@ -7,6 +7,7 @@
 #pragma once
 
 #include "atr.h"
+#include "messages.h"
 #include "walkguard.h"
 
 #include <cstdint>
@@ -40,6 +41,7 @@ struct Dos2Walk {
     SectorMarks chain_marks; // indexed by 16-bit sector numbers
     std::unordered_map<std::uint32_t, Dos2Chain> chains; // by start sector and sector form
     std::string line;                                    // the listing line being built
+    ReusedBuffer file_buffer;                            // the file being extracted
 };
 
 // The handler: 0 when the image is a DOS 2 family volume and was listed or

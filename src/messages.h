@@ -61,5 +61,24 @@ inline CBuffer check_buffer(std::size_t size, bool zeroed)
     return CBuffer(static_cast<unsigned char *>(zeroed ? check_calloc(size, 1) : check_malloc(size)));
 }
 
+// A buffer that one walk reuses for every file it extracts: it grows to the
+// largest file and is never zeroed, so extracting many files costs one
+// allocation and the pages of the largest.
+struct ReusedBuffer {
+    CBuffer bytes;
+    std::size_t size = 0;
+};
+
+// At least `size` bytes of `buffer`, of no particular content.
+inline unsigned char *reused_buffer(ReusedBuffer &buffer, std::size_t size)
+{
+    if (size > buffer.size || !buffer.bytes) {
+        buffer.bytes.reset();
+        buffer.bytes = check_buffer(size, false);
+        buffer.size = size;
+    }
+    return buffer.bytes.get();
+}
+
 // The fatal memory error, also used when the C++ library runs out of memory.
 [[noreturn]] void show_memory_error();

@@ -357,15 +357,15 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
         // extraction reads the bytes, and what a short chain does not
         // deliver stays zero.
         const std::uint32_t size = le24(e + 3);
-        CBuffer data;
-        if (walk.extract)
-            data = check_buffer(size, true);
-        const std::uint32_t delivered = walk.extract ? sparta_read_map(img, map, size, data.get())
+        std::uint8_t *data = walk.extract ? reused_buffer(walk.file_buffer, size) : nullptr;
+        const std::uint32_t delivered = walk.extract ? sparta_read_map(img, map, size, data)
                                                      : sparta_count_map(walk, map, size);
+        if (walk.extract)
+            std::memset(data + delivered, 0, size - delivered);
         if (delivered < size)
             show_msg("%s: short file in disk", entry_path.c_str());
         if (walk.extract) {
-            extract_file(host_path, data.get(), size);
+            extract_file(host_path, data, size);
             set_file_time(host_path, day, month, year, hour, minute, second);
         } else if (walk.atari_list) {
             // "%-12s %7u %02d-%02d-%02d %02d:%02d\n"

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "atr.h"
+#include "messages.h"
 #include "walkguard.h"
 
 #include <cstdint>
@@ -39,6 +40,7 @@ struct SpartaWalk {
     std::unordered_map<std::uint32_t, std::uint32_t> map_sizes;
     SectorMarks map_marks; // for the allocated size of directories
     std::string line;      // the listing line being built
+    ReusedBuffer file_buffer; // the file being extracted
 };
 
 int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,
