@@ -218,6 +218,39 @@ void out_date(std::string &line, const std::uint8_t *e, bool seconds)
     }
 }
 
+// A host-style line: "%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s" and `end`
+// ("/\n" for a directory).
+void host_line(SpartaWalk &walk, std::uint32_t size, const std::uint8_t *e, const std::string &entry_path,
+               const char *end)
+{
+    walk.line.clear();
+    out_u(walk.line, size, 8);
+    walk.line += '\t';
+    out_date(walk.line, e, true);
+    walk.line += '\t';
+    walk.line += entry_path;
+    walk.line += end;
+    out_line(walk.line);
+}
+
+// An Atari-style line: "%-12s %7u %02d-%02d-%02d %02d:%02d\n" for a file of
+// `*size` bytes, "%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n" for a directory.
+void atari_line(SpartaWalk &walk, const char *atari, const std::uint8_t *e, const std::uint32_t *size)
+{
+    walk.line.clear();
+    out_s(walk.line, atari, 12);
+    if (size) {
+        walk.line += ' ';
+        out_u(walk.line, *size, 7);
+        walk.line += ' ';
+    } else {
+        walk.line += "  <DIR>  ";
+    }
+    out_date(walk.line, e, false);
+    walk.line += '\n';
+    out_line(walk.line);
+}
+
 // sparta_map_size, remembered per first map sector for this walk.
 std::uint32_t allocated_size(SpartaWalk &walk, std::uint32_t first_map)
 {
@@ -323,28 +356,13 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
             // In the Atari style subdirectories are walked after the listing
             // of this one (second pass below).
             if (walk.atari_list) {
-                // "%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n"
-                walk.line.clear();
-                out_s(walk.line, atari, 12);
-                walk.line += "  <DIR>  ";
-                out_date(walk.line, e, false);
-                walk.line += '\n';
-                out_line(walk.line);
+                atari_line(walk, atari, e, nullptr);
                 continue;
             }
-            if (walk.extract) {
+            if (walk.extract)
                 extract_dir(host_path);
-            } else {
-                // "%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s/\n"
-                walk.line.clear();
-                out_u(walk.line, allocated_size(walk, map), 8);
-                walk.line += '\t';
-                out_date(walk.line, e, true);
-                walk.line += '\t';
-                walk.line += entry_path;
-                walk.line += "/\n";
-                out_line(walk.line);
-            }
+            else
+                host_line(walk, allocated_size(walk, map), e, entry_path, "/\n");
             if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
                 sparta_list_dir(walk, map, entry_path);
             // The directory's time goes on after its contents are written.
@@ -368,25 +386,9 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
             extract_file(host_path, data, size);
             set_file_time(host_path, day, month, year, hour, minute, second);
         } else if (walk.atari_list) {
-            // "%-12s %7u %02d-%02d-%02d %02d:%02d\n"
-            walk.line.clear();
-            out_s(walk.line, atari, 12);
-            walk.line += ' ';
-            out_u(walk.line, size, 7);
-            walk.line += ' ';
-            out_date(walk.line, e, false);
-            walk.line += '\n';
-            out_line(walk.line);
+            atari_line(walk, atari, e, &size);
         } else {
-            // "%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s\n"
-            walk.line.clear();
-            out_u(walk.line, size, 8);
-            walk.line += '\t';
-            out_date(walk.line, e, true);
-            walk.line += '\t';
-            walk.line += entry_path;
-            walk.line += '\n';
-            out_line(walk.line);
+            host_line(walk, size, e, entry_path, "\n");
         }
     }
 
