@@ -52,3 +52,10 @@ inline std::uint32_t le24(const std::uint8_t *p)
 {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
 }
+
+// The few fields stored high byte first: a PRO image's record count and
+// the DOS XE dates.
+inline std::uint32_t be16(const std::uint8_t *p)
+{
+    return std::uint32_t(p[0]) << 8 | std::uint32_t(p[1]);
+}

@@ -92,10 +92,6 @@ struct Damage {
     Tally long_sector;
 };
 
-const char *plural(unsigned n)
-{
-    return n == 1 ? "" : "s";
-}
 
 void report_sectors(const char *name, const Tally &t, const char *what)
 {

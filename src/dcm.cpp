@@ -345,10 +345,6 @@ const char *dcm_stop_cause(const DcmWalk &w, char *buf, std::size_t len)
     return nullptr;
 }
 
-const char *plural(std::uint32_t n)
-{
-    return n == 1 ? "" : "s";
-}
 
 // The damage and what the archive lacks, one line for each kind.
 void dcm_report(const DcmWalk &w, const AtrImage &disk, const char *name)

@@ -93,12 +93,6 @@ struct XeWalk {
     std::uint32_t counts_left = read_budget;
 };
 
-// The tiny big-endian reader for the date fields, the one place DOS XE
-// stores the high byte first.
-std::uint32_t be16(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) << 8 | std::uint32_t(p[1]);
-}
 
 // Cluster c of the image: two 128-byte sectors 2c and 2c + 1, or one
 // 256-byte sector c.  nullptr for cluster 0 and for clusters the image lacks.

@@ -38,6 +38,13 @@ struct ProgramExit {
 // Formatted listing or summary output on msg_out.
 [[gnu::format(printf, 1, 2)]] void show_out(const char *fmt, ...);
 
+// "s" after a count other than one, for the counts that reports give
+// ("1 sector", "2 sectors").
+inline const char *plural(std::uint64_t n)
+{
+    return n == 1 ? "" : "s";
+}
+
 // Listing lines assembled without printf, for the lines a large disk prints
 // thousands of.  Each appends to `line` exactly what the printf conversion
 // in its comment makes of the value; out_line writes the line to msg_out.

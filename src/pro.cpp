@@ -28,11 +28,6 @@ constexpr std::uint8_t pro_not_found = 0x10;
 // holding p != 0 names record 720 + p.
 constexpr std::size_t pro_phantom_fields[] = {6, 7, 8, 9, 11};
 
-// The record count is the one big-endian field: byte 0 is the high byte.
-std::uint32_t be16(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) << 8 | std::uint32_t(p[1]);
-}
 
 // The whole signature must hold: a length of whole records after the
 // header, at least one record, a count that agrees with that length, and
@@ -67,10 +62,6 @@ struct ProReport {
     ProDamage dangling;  // a phantom field names a record the file does not hold
 };
 
-const char *plural(std::uint32_t n)
-{
-    return n == 1 ? "" : "s";
-}
 
 void pro_print(const ProReport &r, const char *name)
 {
