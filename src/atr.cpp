@@ -48,7 +48,6 @@ constexpr std::int64_t big_image = 16777216;
 // one touches nearly every page of it, and mapping a file's pages costs a
 // fault for every 64 KiB where reading it costs a copy.
 constexpr std::size_t huge_page = std::size_t(2) << 20;
-constexpr std::size_t atr_header_size = 16;
 
 // Maps the `body` bytes of sector data that follow the `offset` header bytes
 // of the image file `fd` so that sector n lies at (n - 1) * s from the
@@ -301,38 +300,6 @@ std::unique_ptr<AtrImage> load(ByteSource &src, const char *name, int fd)
 
 } // namespace
 
-std::unique_ptr<AtrImage> atr_create(int sector_size, std::uint32_t sector_count)
-{
-    auto img = std::make_unique<AtrImage>();
-    img->sector_size = sector_size;
-    img->sector_count = sector_count;
-    img->size = std::size_t(sector_count) * std::size_t(sector_size);
-    // Fresh zero pages from the kernel cost nothing until touched, so a
-    // header that declares far more than the file holds is cheap.  A large
-    // image comes in 2 MiB pages where the kernel offers them: filling 16
-    // MiB then takes a handful of page faults instead of thousands.
-    if (img->size >= huge_page) {
-        const std::size_t length = img->size + 2 * huge_page;
-        void *region = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (region != MAP_FAILED) {
-            const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(region);
-            std::uint8_t *aligned = static_cast<std::uint8_t *>(region) + (-at & (huge_page - 1));
-            madvise(aligned, img->size + huge_page, MADV_HUGEPAGE);
-            // The sectors of an ATR file start 16 bytes into it (with three
-            // short first records, sector 4 starts at 400, which also leaves
-            // 16 over a multiple of 64).  Starting the image 16 bytes into a
-            // cache line puts every file page the kernel copies onto cache
-            // line boundaries; a misaligned copy of 16 MiB costs a third more.
-            img->data = aligned + atr_header_size;
-            img->storage = std::shared_ptr<void>(region, [length](void *p) { munmap(p, length); });
-            return img;
-        }
-    }
-    img->data = static_cast<std::uint8_t *>(check_calloc(img->size, 1));
-    img->storage = std::shared_ptr<void>(img->data, std::free);
-    return img;
-}
-
 std::unique_ptr<AtrImage> atr_load_stream(std::FILE *f, const char *name)
 {
     ByteSource src;
@@ -359,24 +326,5 @@ std::unique_ptr<AtrImage> atr_load(const char *path)
     return atr_load_stream(f, path);
 }
 
-void atr_free(std::unique_ptr<AtrImage> &image)
-{
-    image.reset();
-}
 
-const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n)
-{
-    if (n == 0 || n > image.sector_count)
-        return nullptr;
-    return image.data + std::size_t(n - 1) * std::size_t(image.sector_size);
-}
 
-const std::uint8_t *atr_run(const AtrImage &image, std::uint32_t n, std::size_t length)
-{
-    if (n == 0 || n > image.sector_count)
-        return nullptr;
-    const std::size_t start = std::size_t(n - 1) * std::size_t(image.sector_size);
-    if (start > image.size || length > image.size - start)
-        return nullptr;
-    return image.data + start;
-}

@@ -1,28 +1,17 @@
-// ATR and raw disk images held in memory, served by sector number.
+// Loading a disk image file: an ATR file, a raw image of one of the two
+// standard sizes, or a container (DCM, ATX, PRO) that the ATR rules refuse.
 //
-// This is the only code that touches the image buffer by offset: handlers
-// take a sector's address from atr_sector (or a checked run of bytes from
-// atr_run) and read multi-byte fields through le16/le24.
+// Small image files are mapped privately (copy-on-write), so a listing
+// touches only the pages of the sectors it reads; nothing written to the
+// image ever reaches the file.
 #pragma once
 
-#include <cstddef>
+#include "image.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <span>
-
-struct AtrImage {
-    std::uint8_t *data = nullptr;   // sector n at (n - 1) * sector_size, slots back to back
-    std::size_t size = 0;           // bytes at data: sector_count * sector_size
-    int sector_size = 128;          // 128 or 256
-    std::uint32_t sector_count = 0; // sectors 1 .. sector_count
-    // What holds the bytes at data: a zero-filled heap block, or for a large
-    // image file read whole, a private (copy-on-write) mapping of the file.
-    std::shared_ptr<void> storage;
-};
-
-// An image of `sector_count` zeroed sectors, to fill in.
-std::unique_ptr<AtrImage> atr_create(int sector_size, std::uint32_t sector_count);
 
 // Loads an image file; every failure is fatal (show_error), warnings go
 // through show_msg.  `path` is used to open the file and, as given, in messages.
@@ -32,30 +21,3 @@ std::unique_ptr<AtrImage> atr_load(const char *path);
 // stands for the file in messages.
 std::unique_ptr<AtrImage> atr_load_stream(std::FILE *f, const char *name);
 std::unique_ptr<AtrImage> atr_load_bytes(std::span<const std::uint8_t> bytes, const char *name);
-
-void atr_free(std::unique_ptr<AtrImage> &image);
-
-// Address of sector n, or nullptr when n is 0 or beyond sector_count.
-const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n);
-
-// Address of `length` bytes starting at the first byte of sector n, running on
-// through the following slots; nullptr unless all of them lie inside the image.
-const std::uint8_t *atr_run(const AtrImage &image, std::uint32_t n, std::size_t length);
-
-// Little-endian fields: every byte widened before it is shifted.
-inline std::uint32_t le16(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
-}
-
-inline std::uint32_t le24(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
-}
-
-// The few fields stored high byte first: a PRO image's record count and
-// the DOS XE dates.
-inline std::uint32_t be16(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) << 8 | std::uint32_t(p[1]);
-}

@@ -35,12 +35,6 @@ constexpr std::uint8_t status_deleted = 0x20;
 
 constexpr std::uint32_t track_flag_mfm = 0x0002;
 
-// 32-bit fields, built from the 16-bit helper.
-std::uint32_t le32(const std::uint8_t *p)
-{
-    return le16(p) | le16(p + 2) << 16;
-}
-
 // One track record, as far as the decoder uses it.  Weak-data and extended
 // header chunks name a sector by its list index, a single byte, so 256
 // entries hold every one of them.

@@ -1,7 +1,7 @@
 // ATX (VAPI) images of protected originals, decoded into a plain sector image.
 #pragma once
 
-#include "atr.h"
+#include "image.h"
 
 #include <cstdint>
 #include <memory>

@@ -3,7 +3,7 @@
 // BASIC program under the name stored in the loader, signed "VELMORAX").
 #pragma once
 
-#include "atr.h"
+#include "image.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // DCM (DiskComm) archives, decoded into a plain sector image.
 #pragma once
 
-#include "atr.h"
+#include "image.h"
 
 #include <cstdint>
 #include <memory>

@@ -6,7 +6,7 @@
 // last three bytes hold the link and the byte count.
 #pragma once
 
-#include "atr.h"
+#include "image.h"
 #include "messages.h"
 #include "walkguard.h"
 

@@ -6,7 +6,7 @@
 // Data sectors carry no links or counts: the entry records the byte size.
 #pragma once
 
-#include "atr.h"
+#include "image.h"
 
 // The handler: 0 when the image is its kind and was listed or extracted, 1
 // (silently) when it is not.

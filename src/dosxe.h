@@ -7,7 +7,7 @@
 // directory, map and data cluster ends in a trailer naming its owner.
 #pragma once
 
-#include "atr.h"
+#include "image.h"
 
 // The handler: 0 when the image is its kind and was listed or extracted, 1
 // (silently) when it is not.

@@ -5,7 +5,7 @@
 // consecutive sectors.  Nothing but the menu is read.
 #pragma once
 
-#include "atr.h"
+#include "image.h"
 
 #include <cstdint>
 #include <string>

@@ -6,7 +6,7 @@
 // 23-byte entries that carry each entry's date and time.
 #pragma once
 
-#include "atr.h"
+#include "image.h"
 #include "messages.h"
 #include "walkguard.h"
 
