@@ -6,7 +6,11 @@ const char *prog_name = "vorlen";
 std::FILE *msg_out = stdout;
 std::FILE *msg_err = stderr;
 
-static const char version_string[] = "1.4~beta";
+// The version comes from the build (project() and its suffix).
+#ifndef VORLEN_VERSION
+#error VORLEN_VERSION is defined by the build
+#endif
+static const char version_string[] = VORLEN_VERSION;
 
 // Each message goes out in three writes (prefix, text, suffix) to the same
 // stream; nothing is assembled in memory first.

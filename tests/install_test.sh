@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# What installation delivers: `cmake --install` puts the program in bin/ and
-# the manual page in share/man/man1/, the page renders without a warning,
-# and the Debian package that CPack makes holds the same two files.
+# What installation delivers: `cmake --install` puts the program in bin/,
+# the manual page (gzipped) in share/man/man1/, the licence as a Debian
+# copyright file and the changelog in share/doc/vorlen/; the page renders
+# without a warning and carries the program's version; the Debian package
+# that CPack makes holds the same files and version, and lintian finds no
+# error or warning in it.  The package part is skipped where cpack,
+# dpkg-deb or dpkg-shlibdeps is missing, the page and lintian checks
+# where man or lintian is.
 #
 #   install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -14,28 +19,70 @@ fail() {
     echo "FAIL: $*"
     failures=$((failures + 1))
 }
+# first_line FILE: its first line, gzipped or not.
+first_line() {
+    case "$1" in
+    *.gz) gzip -dc "$1" | sed -n 1p ;;
+    *) sed -n 1p "$1" ;;
+    esac
+}
 
 echo "== cmake --install"
 cmake --install "$build" --prefix "$tmp/prefix" >"$tmp/install.log" 2>&1 ||
     { cat "$tmp/install.log"; fail "cmake --install failed"; exit 1; }
 program=$tmp/prefix/bin/vorlen
-page=$tmp/prefix/share/man/man1/vorlen.1
+version=""
 if [ -x "$program" ]; then
     "$program" -v >"$tmp/version" 2>&1 || fail "installed vorlen -v ended with status $?"
-    grep -q '^vorlen version ' "$tmp/version" || fail "installed vorlen -v printed: $(head -1 "$tmp/version")"
+    # "vorlen version 1.4~beta, lists and extracts ..."
+    version=$(sed -n '1s/^vorlen version \([^ ,]*\),.*/\1/p' "$tmp/version")
+    [ -n "$version" ] || fail "installed vorlen -v printed: $(head -1 "$tmp/version")"
 else
     fail "no executable bin/vorlen"
 fi
-if [ -f "$page" ]; then
-    cmp -s "$page" "$source_dir/man/vorlen.1" || fail "share/man/man1/vorlen.1 differs from man/vorlen.1"
+man1=$tmp/prefix/share/man/man1
+page=$(ls "$man1"/vorlen.1.gz "$man1"/vorlen.1 2>/dev/null | head -n 1 || true)
+if [ -z "$page" ]; then
+    fail "no share/man/man1/vorlen.1.gz"
 else
-    fail "no share/man/man1/vorlen.1"
+    if command -v gzip >/dev/null && [ "${page%.gz}" = "$page" ]; then
+        fail "the manual page is not gzipped although gzip is there"
+    fi
+    th=$(first_line "$page")
+    case "$th" in
+    *"\"vorlen $version\""*) ;;
+    *) fail "the manual page's title line does not name version $version: $th" ;;
+    esac
+fi
+doc=$tmp/prefix/share/doc/vorlen
+if [ -f "$doc/copyright" ]; then
+    grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
+        "$doc/copyright" || fail "share/doc/vorlen/copyright lacks the Format line"
+    grep -q '^Copyright: 2026 vorlen developers$' "$doc/copyright" ||
+        fail "share/doc/vorlen/copyright lacks the copyright holder"
+    # The licence text of LICENSE, indented, an empty line as " ."
+    sed -n '/^Permission is hereby granted/,$p' "$source_dir/LICENSE" |
+        sed -e 's/^$/./' -e 's/^/ /' >"$tmp/license.expected"
+    sed -n '/^ Permission is hereby granted/,$p' "$doc/copyright" >"$tmp/license.installed"
+    cmp -s "$tmp/license.expected" "$tmp/license.installed" ||
+        fail "share/doc/vorlen/copyright does not hold the text of LICENSE"
+else
+    fail "no share/doc/vorlen/copyright"
+fi
+changelog=$(ls "$doc"/changelog.gz "$doc"/changelog 2>/dev/null | head -n 1 || true)
+if [ -z "$changelog" ]; then
+    fail "no share/doc/vorlen/changelog.gz"
+else
+    case "$(first_line "$changelog")" in
+    "vorlen ($version) "*) ;;
+    *) fail "the changelog's first entry is not version $version: $(first_line "$changelog")" ;;
+    esac
 fi
 
 echo "== man --warnings -l"
 if ! command -v man >/dev/null; then
     echo "skipped: man is not installed"
-elif [ -f "$page" ]; then
+elif [ -n "$page" ]; then
     # groff's warnings (-ww) go to the error stream; the page itself to a file.
     LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" >"$tmp/page.txt" 2>"$tmp/man.err" ||
         fail "man -l ended with status $?"
@@ -47,6 +94,7 @@ elif [ -f "$page" ]; then
 fi
 
 echo "== cpack -G DEB"
+deb=""
 if ! command -v cpack >/dev/null || ! command -v dpkg-deb >/dev/null ||
     ! command -v dpkg-shlibdeps >/dev/null; then
     # The package's dependencies are found by dpkg-shlibdeps (dpkg-dev).
@@ -55,7 +103,7 @@ elif [ ! -f "$build/CPackConfig.cmake" ]; then
     fail "no CPackConfig.cmake in $build"
 else
     # -B keeps the package and CPack's staging tree out of the build
-    # directory.  CPack first brings the build up to date (its preinstall
+    # directory.  CPack first brings the program up to date (its preinstall
     # step), which costs nothing after the build that ctest follows.
     if cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/package" >"$tmp/cpack.log" 2>&1; then
         deb=$(find "$tmp/package" -maxdepth 1 -name '*.deb' | head -1)
@@ -63,14 +111,30 @@ else
             fail "cpack made no .deb"
         else
             dpkg-deb -c "$deb" >"$tmp/contents"
-            grep -Eq ' \./usr/bin/vorlen$' "$tmp/contents" || fail "the package lacks usr/bin/vorlen"
-            grep -Eq ' \./usr/share/man/man1/vorlen\.1(\.gz)?$' "$tmp/contents" ||
-                fail "the package lacks usr/share/man/man1/vorlen.1"
+            for f in usr/bin/vorlen usr/share/man/man1/vorlen.1.gz usr/share/doc/vorlen/copyright \
+                usr/share/doc/vorlen/changelog.gz; do
+                grep -Eq " \./$f\$" "$tmp/contents" || fail "the package lacks $f"
+            done
+            [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] ||
+                fail "the package's version $(dpkg-deb -f "$deb" Version) is not $version"
         fi
     else
         cat "$tmp/cpack.log"
         fail "cpack -G DEB failed"
     fi
+fi
+
+echo "== lintian"
+if [ -z "$deb" ]; then
+    echo "skipped: no package"
+elif ! command -v lintian >/dev/null; then
+    echo "skipped: lintian is not installed"
+else
+    # Every tag is shown; an error or a warning fails the test.
+    if ! lintian --fail-on error,warning "$deb" >"$tmp/lintian.log" 2>&1; then
+        fail "lintian found errors or warnings in the package"
+    fi
+    grep -v 'running with root privileges' "$tmp/lintian.log" || echo "no tags"
 fi
 
 if [ "$failures" -ne 0 ]; then
