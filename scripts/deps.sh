@@ -18,7 +18,7 @@
 #   fuzz    clang++ with libFuzzer, ASan and UBSan
 #   libc++  clang++ with LLVM's C++ library (-stdlib=libc++)
 #   man     man, to check the manual page
-#   dpkg    dpkg-deb and dpkg-shlibdeps, to make the Debian package
+#   dpkg    dpkg-deb, dpkg-shlibdeps and dpkg-query, to make the Debian package
 #   lintian lintian, to check that package
 # The Debian package names of earlier versions (g++, libgtest-dev, clang,
 # libclang-rt-*-dev, man-db, dpkg-dev) are accepted for the same checks.
@@ -119,7 +119,8 @@ vorlen_have() {
         command -v man >/dev/null 2>&1
         ;;
     dpkg)
-        command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2>&1
+        command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2>&1 &&
+            command -v dpkg-query >/dev/null 2>&1
         ;;
     *)
         command -v "$1" >/dev/null 2>&1

@@ -4,9 +4,9 @@
 # copyright file and the changelog in share/doc/vorlen/; the page renders
 # without a warning and carries the program's version; the Debian package
 # that CPack makes holds the same files and version, and lintian finds no
-# error or warning in it.  The package part is skipped where cpack,
-# dpkg-deb or dpkg-shlibdeps is missing, the page and lintian checks
-# where man or lintian is.
+# error or warning in it.  The package part is skipped where cpack or
+# dpkg's tools are missing, the page and lintian checks where man or
+# lintian is.
 #
 #   install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -96,9 +96,10 @@ fi
 echo "== cpack -G DEB"
 deb=""
 if ! command -v cpack >/dev/null || ! command -v dpkg-deb >/dev/null ||
-    ! command -v dpkg-shlibdeps >/dev/null; then
-    # The package's dependencies are found by dpkg-shlibdeps (dpkg-dev).
-    echo "skipped: cpack, dpkg-deb or dpkg-shlibdeps is not installed"
+    ! command -v dpkg-shlibdeps >/dev/null || ! command -v dpkg-query >/dev/null; then
+    # The package's dependencies are found by dpkg-shlibdeps (dpkg-dev),
+    # which asks dpkg-query which package holds each library.
+    echo "skipped: cpack, dpkg-deb, dpkg-shlibdeps or dpkg-query is not there"
 elif [ ! -f "$build/CPackConfig.cmake" ]; then
     fail "no CPackConfig.cmake in $build"
 else
