@@ -155,7 +155,7 @@ TEST(Dos2Names, Mapping)
         {"\xDA\xE1\xB9        ", 1, "za9", "za9         "},
     };
     for (const auto &c : cases) {
-        Dos2Name n = dos2_name(reinterpret_cast<const std::uint8_t *>(c.raw.c_str()), c.lower);
+        AtariName n = dos2_name(reinterpret_cast<const std::uint8_t *>(c.raw.c_str()), c.lower);
         EXPECT_EQ(n.host, c.host) << c.raw;
         EXPECT_EQ(std::string(n.atari), c.atari) << c.raw;
     }
@@ -202,7 +202,7 @@ TEST(Dos2Chains, FormsReportsAndSkippedEntries)
     ScopedChdir cd(dir.path);
     EXPECT_EQ(list(d, 0, 0, 1).status, 0);
     EXPECT_EQ(read_file("EMPTY"), std::vector<std::uint8_t>());
-    EXPECT_EQ(read_file("LONG"), bytes_of(128, 5));
+    EXPECT_EQ(read_file("LONG"), bytes_of(250, 5)); // the whole chain, as listed, not its one counted sector
     std::vector<std::uint8_t> over = bytes_of(135, 9);
     over.insert(over.begin() + 125, 130, 0);
     EXPECT_EQ(read_file("OVER"), over);
