@@ -28,8 +28,7 @@
 #endif
 
 #ifdef _WIN32
-// TODO: from names.h once it is merged.
-std::string names_windows_host(std::string_view name);
+#include "names.h" // names_windows_host
 #endif
 
 namespace {
