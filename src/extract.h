@@ -8,6 +8,8 @@
 // fails; every host failure is fatal.
 #pragma once
 
+#include "messages.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -47,3 +49,22 @@ std::string extract_file(const std::string &path, const std::uint8_t *data, std:
 // Failures are ignored.
 void set_file_time(const std::string &path, int day, int month, int year, int hour, int minute,
                    int second);
+
+// A buffer that one walk reuses for every file it extracts: it grows to the
+// largest file and is never zeroed, so extracting many files costs one
+// allocation and the pages of the largest.
+struct ReusedBuffer {
+    CBuffer bytes;
+    std::size_t size = 0;
+};
+
+// At least `size` bytes of `buffer`, of no particular content.
+inline unsigned char *reused_buffer(ReusedBuffer &buffer, std::size_t size)
+{
+    if (size > buffer.size || !buffer.bytes) {
+        buffer.bytes.reset();
+        buffer.bytes = check_buffer(size, false);
+        buffer.size = size;
+    }
+    return buffer.bytes.get();
+}
