@@ -1,5 +1,6 @@
 // Host output: names taken twice within one run, the budget of one run,
 // holes, short writes, and real disks whose entries share a name.
+#include "bomb_layout.h"
 #include "capture.h"
 #include "dos2.h"
 #include "dos2_layout.h"
@@ -154,6 +155,29 @@ TEST(ExtractBudget, StopsBeforeTheFileThatWouldPassIt)
         EXPECT_LT(allocated(dir / ("out/" + std::string(f))), 64 * 1024u) << f;
     }
     EXPECT_FALSE(fs::exists(dir / "out/F5"));
+}
+
+// The 368 KB image of 2,000 files of 16 MiB - 1 on one looping map of
+// holes, which would otherwise extract to 33 GB: four files, then the stop.
+TEST(ExtractBudget, HoleFilesBomb)
+{
+    const Bomb b = bomb_sparta_hole_files();
+    TempDir dir;
+    write_file(dir / "bomb.atr", b.disk.atr());
+    ScopedChdir cd(dir.path);
+    const RunResult r = run_driver({"vorlen", "-X", "out", "bomb.atr"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.ends_with(": extraction stopped, the files would exceed the budget of 67108864 bytes\n"))
+        << r.err.substr(r.err.size() - std::min<std::size_t>(r.err.size(), 300));
+    std::size_t files = 0;
+    std::uint64_t space = 0;
+    for (const auto &e : fs::recursive_directory_iterator(dir / "out"))
+        if (e.is_regular_file()) {
+            files++;
+            space += allocated(e.path().string());
+        }
+    EXPECT_EQ(files, 4u);
+    EXPECT_LT(space, 1u << 20);
 }
 
 // Aligned blocks of zeros become holes; the bytes read back exactly, and a
