@@ -8,11 +8,18 @@
 
 namespace {
 
+// "<stem><k>", built so that GCC 12 sees no overlap in it.
+std::string label(const char *stem, unsigned k)
+{
+    std::string s(stem);
+    s += std::to_string(k);
+    return s;
+}
+
 // A DOS 2 entry with a name made from a number, so that no two collide.
 Dos2Entry numbered(std::uint8_t flags, std::uint32_t count, std::uint32_t start, const char *stem, unsigned k)
 {
-    std::string name = stem + std::to_string(k);
-    return dos2_entry(flags, count, start, name.substr(0, 8));
+    return dos2_entry(flags, count, start, label(stem, k).substr(0, 8));
 }
 
 // One chain of `length` sectors from `first`, each counting `bytes`.
@@ -84,7 +91,7 @@ Bomb bomb_sparta_shared_dir_data()
     const std::uint32_t root_map = 10, data = 100, maps = 1000;
     std::vector<SpartaEntry> entries;
     for (unsigned k = 0; k < subdirs; k++)
-        entries.push_back(sparta_subdir("D" + std::to_string(k), maps + k));
+        entries.push_back(sparta_subdir(label("D", k), maps + k));
     const std::vector<std::uint8_t> dir = sparta_dir_bytes(entries);
     const std::uint32_t sectors = std::uint32_t((dir.size() + 255) / 256);
     for (std::uint32_t i = 0; i < sectors; i++)
@@ -117,7 +124,7 @@ Bomb bomb_sparta_hole_files()
     const std::uint32_t root_map = 10, data = 100, holes = 11;
     std::vector<SpartaEntry> entries;
     for (unsigned k = 0; k < files; k++)
-        entries.push_back(sparta_file("F" + std::to_string(k), holes, 0xFFFFFF));
+        entries.push_back(sparta_file(label("F", k), holes, 0xFFFFFF));
     const std::vector<std::uint8_t> dir = sparta_dir_bytes(entries);
     const std::uint32_t sectors = std::uint32_t((dir.size() + 255) / 256);
     std::vector<std::uint32_t> slots[2];
