@@ -9,9 +9,35 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-void extract_dir(const std::string &path)
+#ifdef _WIN32
+// Windows: no links to guard against, files written in binary mode, and
+// every path level turned into a name Windows can hold.
+#include "names.h"
+#include <direct.h>
+#include <sys/utime.h>
+#define lstat stat
+#define mkdir(path, mode) _mkdir(path)
+#define O_NOFOLLOW O_BINARY
+#define O_CLOEXEC O_NOINHERIT
+static std::string host_path(const std::string &path)
 {
-    std::fprintf(msg_err, "%s/\n", path.c_str());
+    std::string out;
+    std::size_t start = 0;
+    for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos; start = slash + 1)
+        out += names_windows_host(std::string_view(path).substr(start, slash - start)) + '\\';
+    return out + names_windows_host(std::string_view(path).substr(start));
+}
+#else
+static const std::string &host_path(const std::string &path)
+{
+    return path;
+}
+#endif
+
+void extract_dir(const std::string &atari_path)
+{
+    std::fprintf(msg_err, "%s/\n", atari_path.c_str());
+    const std::string &path = host_path(atari_path);
     // lstat, not stat: a symbolic link planted where a directory belongs is
     // not a directory, so the creation below fails instead of writing through it.
     struct stat st;
@@ -21,9 +47,10 @@ void extract_dir(const std::string &path)
         show_error("%s: " CANT " create directory, %s", path.c_str(), std::strerror(errno));
 }
 
-void extract_file(const std::string &path, const std::uint8_t *data, std::size_t length)
+void extract_file(const std::string &atari_path, const std::uint8_t *data, std::size_t length)
 {
-    std::fprintf(msg_err, "%s\n", path.c_str());
+    std::fprintf(msg_err, "%s\n", atari_path.c_str());
+    const std::string &path = host_path(atari_path);
     struct stat st;
     if (lstat(path.c_str(), &st) == 0)
         show_error("%s: file already exists.", path.c_str());
@@ -46,7 +73,7 @@ void extract_file(const std::string &path, const std::uint8_t *data, std::size_t
         show_error("%s: " CANT " write file, %s", path.c_str(), std::strerror(errno));
 }
 
-void set_file_time(const std::string &path, int day, int month, int year, int hour, int minute,
+void set_file_time(const std::string &atari_path, int day, int month, int year, int hour, int minute,
                    int second)
 {
     std::tm tm{};
@@ -60,10 +87,16 @@ void set_file_time(const std::string &path, int day, int month, int year, int ho
     tm.tm_yday = 0;
     tm.tm_isdst = -1;
     std::time_t t = std::mktime(&tm);
+    const std::string &path = host_path(atari_path);
+#ifdef _WIN32
+    struct _utimbuf times{t, t};
+    (void)_utime(path.c_str(), &times);
+#else
 
     struct timespec times[2];
     times[0].tv_sec = t;
     times[0].tv_nsec = 0;
     times[1] = times[0];
     (void)utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+#endif
 }
