@@ -15,21 +15,6 @@
 
 namespace {
 
-// Runs `f` with the message stream captured; returns what it wrote.
-template <class F> std::string messages_of(F f)
-{
-    char *buf = nullptr;
-    std::size_t len = 0;
-    std::FILE *old = msg_err;
-    msg_err = open_memstream(&buf, &len);
-    f();
-    std::fclose(msg_err);
-    msg_err = old;
-    std::string s(buf, len);
-    std::free(buf);
-    return s;
-}
-
 // A small disk whose sectors hold random little-endian numbers: in half of
 // them every number is 0 or a valid sector (so map chains can loop without
 // a fault), in the others some are 1 or past the end.

@@ -38,21 +38,26 @@ struct Streams {
 
 } // namespace
 
-RunResult run_handler(Handler h, const AtrImage &image, const char *name, int atari_list,
-                      int lower_case, int extract)
+RunResult run_captured(const std::function<int()> &f)
 {
     RunResult r;
     Streams s;
     const char *old_prog = prog_name;
     prog_name = "vorlen";
     try {
-        r.status = h(image, name, atari_list, lower_case, extract);
+        r.status = f();
     } catch (const ProgramExit &e) {
         r.status = e.status;
     }
     prog_name = old_prog;
     s.finish(r);
     return r;
+}
+
+RunResult run_handler(Handler h, const AtrImage &image, const char *name, int atari_list,
+                      int lower_case, int extract)
+{
+    return run_captured([&] { return h(image, name, atari_list, lower_case, extract); });
 }
 
 RunResult run_driver(const std::vector<std::string> &argv)
