@@ -424,8 +424,8 @@ void list_dir(XeWalk &w, std::uint32_t first, std::uint32_t file_no, const std::
         std::vector<std::uint8_t> data;
         read_file(w, e, entry_path, w.extract ? &data : nullptr);
         if (w.extract) {
-            extract_file(host_path, data.data(), data.size());
-            stamp(host_path, e);
+            const std::string written = extract_file(host_path, data.data(), data.size());
+            stamp(written, e);
         } else {
             listing_entry(w.atari_list, name.atari, 12, size, entry_path, false);
         }

@@ -416,8 +416,8 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
         if (delivered < size)
             show_msg("%s: short file in disk", entry_path.c_str());
         if (walk.extract) {
-            extract_file(host_path, data, size);
-            set_file_time(host_path, day, month, year, hour, minute, second);
+            const std::string written = extract_file(host_path, data, size);
+            set_file_time(written, day, month, year, hour, minute, second);
         } else {
             listing_dated_entry(walk.atari_list, atari, size, date, entry_path, false);
         }
