@@ -1,5 +1,24 @@
 # Installation and the Debian package: the program in bin/, its manual page
 # in share/man/man1/.
+
+# Windows: `cpack` makes a ZIP holding vorlen.exe, the README and the
+# licence side by side, ready to unpack into a folder on the PATH.
+if(WIN32)
+  install(TARGETS vorlen RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME vorlen)
+  set(CPACK_PACKAGE_VERSION "1.4-beta")
+  set(CPACK_PACKAGE_FILE_NAME "vorlen-${CPACK_PACKAGE_VERSION}-win64")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_STRIP_FILES ON)
+  include(CPack)
+  return()
+endif()
+
 include(GNUInstallDirs)
 install(TARGETS vorlen RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/man/vorlen.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -12,6 +12,14 @@
 #include <cstdlib>
 #include <memory>
 
+// The printf family that the message functions follow: on MinGW-w64 its
+// own (C99, %zu included), which the program is built to use.
+#ifdef __MINGW_PRINTF_FORMAT
+#define MSG_PRINTF __MINGW_PRINTF_FORMAT
+#else
+#define MSG_PRINTF printf
+#endif
+
 // "can´t" with an acute accent (UTF-8 0xC2 0xB4), as every message spells it.
 #define CANT "can\xC2\xB4t"
 
@@ -28,13 +36,13 @@ struct ProgramExit {
     int status;
 };
 
-[[noreturn]] [[gnu::format(printf, 1, 2)]] void show_error(const char *fmt, ...);
-[[gnu::format(printf, 1, 2)]] void show_msg(const char *fmt, ...);
-[[noreturn]] [[gnu::format(printf, 1, 2)]] void show_opt_error(const char *fmt, ...);
+[[noreturn]] [[gnu::format(MSG_PRINTF, 1, 2)]] void show_error(const char *fmt, ...);
+[[gnu::format(MSG_PRINTF, 1, 2)]] void show_msg(const char *fmt, ...);
+[[noreturn]] [[gnu::format(MSG_PRINTF, 1, 2)]] void show_opt_error(const char *fmt, ...);
 [[noreturn]] void show_version();
 
 // Formatted listing or summary output on msg_out.
-[[gnu::format(printf, 1, 2)]] void show_out(const char *fmt, ...);
+[[gnu::format(MSG_PRINTF, 1, 2)]] void show_out(const char *fmt, ...);
 
 // "s" after a count other than one, for the counts that reports give
 // ("1 sector", "2 sectors").

@@ -68,6 +68,6 @@ std::string names_windows_host(std::string_view name)
         out[i - 1] = '_';
     const std::size_t base = std::min(out.find('.'), out.size());
     if (reserved_device(std::string_view(out).substr(0, base)))
-        out.insert(out.begin() + std::ptrdiff_t(base), '_');
+        out.insert(base, 1, '_');
     return out;
 }
