@@ -8,8 +8,8 @@
 #     only in optimised configurations, where it takes effect;
 #   - -z relro -z now: relocations done at start-up, then made read-only.
 # VORLEN_STATIC links the program statically where the platform supports it
-# (Linux with glibc), as a static position-independent executable when the
-# toolchain can make one.
+# (Linux with glibc, and Windows with MinGW-w64), on Linux as a static
+# position-independent executable when the toolchain can make one.
 #
 # Included by the top-level CMakeLists.txt before its targets (the compile
 # options apply to targets made after them); it links vorlen with
@@ -100,6 +100,7 @@ set(vorlen_link "")
 if(VORLEN_STATIC)
   # glibc's static programs are well supported; elsewhere (macOS, the
   # BSDs, musl) a static link is impossible, discouraged or another story.
+  # MinGW-w64 links its own runtime statically without trouble.
   check_cxx_source_compiles([[
     #include <cstdio>
     #ifndef __GLIBC__
@@ -115,6 +116,9 @@ if(VORLEN_STATIC)
     else()
       set(vorlen_link -static)
     endif()
+  elseif(WIN32)
+    # MinGW-w64: one self-contained vorlen.exe, without MinGW's DLLs.
+    set(vorlen_link -static)
   else()
     message(STATUS "VORLEN_STATIC: static linking is done on Linux with glibc only; "
                    "linking vorlen as an ordinary program")

@@ -1,8 +1,27 @@
-# Installation and the Debian package: the program in bin/, its manual page
-# in share/man/man1/ (gzipped where gzip is there), and in
-# share/doc/vorlen/ the licence as a Debian copyright file and a short
-# changelog.  The manual page and the changelog are made at configure time
-# from the version in the top-level CMakeLists.txt.
+# Installation and the packages.  On Windows: a ZIP.  Elsewhere: the
+# program in bin/, its manual page in share/man/man1/ (gzipped where gzip
+# is there), and in share/doc/vorlen/ the licence as a Debian copyright
+# file and a short changelog, and a Debian package of them.  The manual
+# page and the changelog are made at configure time from the version in
+# the top-level CMakeLists.txt.
+
+# Windows: `cpack` makes a ZIP holding vorlen.exe, the README and the
+# licence side by side, ready to unpack into a folder on the PATH.
+if(WIN32)
+  install(TARGETS vorlen RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME vorlen)
+  # "1.4-beta": a file name without Debian's "~".
+  string(REPLACE "~" "-" CPACK_PACKAGE_VERSION "${VORLEN_VERSION}")
+  set(CPACK_PACKAGE_FILE_NAME "vorlen-${CPACK_PACKAGE_VERSION}-win64")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_STRIP_FILES ON)
+  include(CPack)
+  return()
+endif()
+
 include(GNUInstallDirs)
 # `cmake --install` and CPack take the program as built, instead of first
 # building every target (the samples, fuzz and benchmark tools); build

@@ -20,8 +20,11 @@
 #   man     man, to check the manual page
 #   dpkg    dpkg-deb, dpkg-shlibdeps and dpkg-query, to make the Debian package
 #   lintian lintian, to check that package
+#   mingw   MinGW-w64's g++ (posix threads), for the Windows build
+#   wine    wine64 (or wine), to run that build
 # The Debian package names of earlier versions (g++, libgtest-dev, clang,
-# libclang-rt-*-dev, man-db, dpkg-dev) are accepted for the same checks.
+# libclang-rt-*-dev, man-db, dpkg-dev, g++-mingw-w64-x86-64-posix, wine64)
+# are accepted for the same checks.
 
 vorlen_probe_dir=""
 
@@ -38,6 +41,8 @@ vorlen_canonical() {
     man-db|man) echo man ;;
     dpkg-dev|dpkg) echo dpkg ;;
     libc++|libc++-dev|libcxx) echo libc++ ;;
+    g++-mingw-w64-x86-64-posix|mingw) echo mingw ;;
+    wine64|wine) echo wine ;;
     *) echo "$1" ;;
     esac
 }
@@ -122,6 +127,13 @@ vorlen_have() {
         command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2>&1 &&
             command -v dpkg-query >/dev/null 2>&1
         ;;
+    mingw)
+        command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1
+        ;;
+    wine)
+        command -v wine64 >/dev/null 2>&1 || command -v wine >/dev/null 2>&1 ||
+            [ -x /usr/lib/wine/wine64 ]
+        ;;
     *)
         command -v "$1" >/dev/null 2>&1
         ;;
@@ -137,6 +149,8 @@ vorlen_debian_packages() {
     libc++) echo clang libc++-dev libc++abi-dev ;;
     man) echo man-db ;;
     dpkg) echo dpkg-dev ;;
+    mingw) echo g++-mingw-w64-x86-64-posix ;;
+    wine) echo wine64 ;;
     *) echo "$1" ;;
     esac
 }
@@ -197,6 +211,18 @@ vorlen_how_to_get() {
     lintian)
         echo "    Debian/Ubuntu: apt-get install lintian"
         echo "    elsewhere:     lintian runs on Debian and its derivatives only"
+        ;;
+    mingw)
+        echo "    Debian/Ubuntu: apt-get install g++-mingw-w64-x86-64-posix"
+        echo "    Fedora:        dnf install mingw64-gcc-c++"
+        echo "    Arch:          pacman -S mingw-w64-gcc"
+        echo "    Homebrew:      brew install mingw-w64"
+        ;;
+    wine)
+        echo "    Debian/Ubuntu: apt-get install wine64"
+        echo "    Fedora:        dnf install wine"
+        echo "    Arch:          pacman -S wine"
+        echo "    Homebrew:      brew install --cask wine-stable"
         ;;
     *)
         echo "    install $1 with the system's package manager"

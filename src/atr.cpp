@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
-#include <sys/mman.h>
 #include <sys/stat.h>
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
 #include <unistd.h>
+#define ATR_CAN_MAP 1
+#endif
 
 namespace {
 
@@ -59,6 +62,11 @@ constexpr std::size_t huge_page = std::size_t(2) << 20;
 // caller reads instead.
 bool map_sectors(int fd, AtrImage &img, std::size_t offset, std::size_t body, std::int64_t allowance)
 {
+#ifndef ATR_CAN_MAP
+    // No mapping on this system: the sectors are read.
+    (void)fd, (void)img, (void)offset, (void)body, (void)allowance;
+    return false;
+#else
     struct stat st;
     const std::size_t need = offset + body;
     if (fd < 0 || need == 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -91,6 +99,7 @@ bool map_sectors(int fd, AtrImage &img, std::size_t offset, std::size_t body, st
     for (int k = 0; k < 3; k++)
         std::memcpy(img.data + k * 256, records + k * 128, 128);
     return true;
+#endif
 }
 
 // A mapped image of `count` sectors of `s` bytes, or nullptr when the file
@@ -204,6 +213,7 @@ std::unique_ptr<AtrImage> load_container(ByteSource &src, const std::uint8_t *he
 {
     if (!src.file)
         return decode_container(src.mem, name);
+#ifdef ATR_CAN_MAP
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
         std::uint64_t(st.st_size) >= got) {
@@ -221,6 +231,9 @@ std::unique_ptr<AtrImage> load_container(ByteSource &src, const std::uint8_t *he
             return disk;
         }
     }
+#else
+    (void)fd;
+#endif
     std::vector<std::uint8_t> bytes(head, head + got);
     std::uint8_t chunk[65536];
     while (bytes.size() < container_limit) {

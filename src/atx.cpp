@@ -1,5 +1,6 @@
 #include "atx.h"
 
+#include "container.h"
 #include "messages.h"
 
 #include <array>
@@ -40,28 +41,15 @@ constexpr std::uint32_t track_flag_mfm = 0x0002;
 // entries hold every one of them.
 struct Track {
     bool present = false;
+    std::size_t at = 0;                   // file offset of the record
     std::span<const std::uint8_t> record; // cut at the end of the file
-    std::size_t list = 0;                 // offset of the sector headers in the record
-    std::uint32_t listed = 0;             // sector headers used
+    std::span<const std::uint8_t> list;   // the sector headers used, 8 bytes each
     bool mfm = false;
     std::array<int, 256> weak;     // offset of the first weak byte, -1: none
     std::array<int, 256> extended; // size code of the sector as formatted, -1: none
 };
 
-// One kind of damage: how many sectors (or records) it touched and where first.
-struct Tally {
-    unsigned count = 0;
-    std::size_t first = 0;
-    std::size_t detail = 0; // the weak offset of the first weak sector
-
-    void add(std::size_t where, std::size_t what = 0)
-    {
-        if (count++ == 0) {
-            first = where;
-            detail = what;
-        }
-    }
-};
+using Tracks = std::array<Track, track_count>;
 
 struct Damage {
     bool bad_version = false;
@@ -75,19 +63,30 @@ struct Damage {
     bool broken_chain = false; // a record size below 8
     bool cut_short = false;    // a record runs past the end of the file
     std::size_t chain_at = 0;
-    Tally bad_records;    // by file offset
-    Tally repeated_tracks; // by track number
-    Tally no_track;       // the rest by logical sector
-    Tally missing;
-    Tally outside;
-    Tally no_data;
-    Tally crc;
-    Tally weak;
-    Tally long_sector;
+    DamageTally bad_records;     // by file offset
+    DamageTally repeated_tracks; // by track number
+    DamageTally no_track;        // the rest by logical sector
+    DamageTally missing;
+    DamageTally outside;
+    DamageTally no_data;
+    DamageTally crc;
+    DamageTally weak; // with the weak offset of the first
+    DamageTally long_sector;
 };
 
+// The geometry the sectors are decoded into.
+struct Geometry {
+    unsigned spt = 18; // sectors a track
+    int sector_size = 128;
 
-void report_sectors(const char *name, const Tally &t, const char *what)
+    // Double-density sectors 1-3 hold 128 bytes.
+    std::size_t length(std::uint32_t logical) const
+    {
+        return sector_size == 256 && logical <= 3 ? 128 : std::size_t(sector_size);
+    }
+};
+
+void report_sectors(const char *name, const DamageTally &t, const char *what)
 {
     if (t.count)
         show_msg("%s: ATX %u sector%s %s, first sector %zu", name, t.count, plural(t.count), what, t.first);
@@ -124,15 +123,30 @@ void report(const char *name, const Damage &d, std::size_t file_size)
     report_sectors(name, d.long_sector, "long, first bytes used");
 }
 
-// Reads the track record `rec` found at file offset `at` into `tracks`.
-void read_track(std::span<const std::uint8_t> rec, std::size_t at, std::array<Track, track_count> &tracks,
-                Damage &d)
+// The file header's fields into `d`; the offset of the first record.
+std::size_t read_header(const std::uint8_t *h, std::size_t file_size, Damage &d)
 {
-    if (rec.size() < track_header_size) {
+    d.version = le16(h + 4);
+    d.bad_version = d.version != 1;
+    d.density = h[18];
+    d.start = le32(h + 28);
+    d.end = le32(h + 32);
+    if (d.start < file_header_size || d.start > file_size) {
+        d.bad_start = true;
+        return file_header_size;
+    }
+    return d.start;
+}
+
+// Reads the track record `rec` found at file offset `at` into `tracks`.
+void read_track(std::span<const std::uint8_t> rec, std::size_t at, Tracks &tracks, Damage &d)
+{
+    ByteCursor in{rec};
+    const std::uint8_t *h = in.peek(track_header_size);
+    if (!h) {
         d.bad_records.add(at);
         return;
     }
-    const std::uint8_t *h = rec.data();
     const unsigned number = h[8];
     // A track beyond 39 holds no logical sector: an extra track of a
     // protection, or a stray byte, and nothing is lost by passing it over.
@@ -144,27 +158,25 @@ void read_track(std::span<const std::uint8_t> rec, std::size_t at, std::array<Tr
         return;
     }
     t.present = true;
+    t.at = at;
     t.record = rec;
     t.mfm = le32(h + 16) & track_flag_mfm;
     t.weak.fill(-1);
     t.extended.fill(-1);
     const std::uint32_t sector_count = le16(h + 10);
     const std::uint32_t header_size = le32(h + 20);
-    if (header_size < track_header_size || header_size > rec.size()) {
+    if (header_size < track_header_size || !in.seek(header_size)) {
         d.bad_records.add(at);
         return;
     }
 
     bool damaged = false;
     bool have_list = false;
-    std::size_t list_size = 0;
-    std::size_t pos = header_size;
-    while (rec.size() - pos >= chunk_header_size) {
-        const std::uint8_t *c = rec.data() + pos;
+    while (const std::uint8_t *c = in.peek(chunk_header_size)) {
         const std::uint32_t size = le32(c);
         if (size == 0) // the end chunk
             break;
-        if (size < chunk_header_size || size > rec.size() - pos) {
+        if (size < chunk_header_size || size > in.remaining()) {
             damaged = true;
             break;
         }
@@ -175,8 +187,7 @@ void read_track(std::span<const std::uint8_t> rec, std::size_t at, std::array<Tr
             // One writer closes every track with a second, empty list.
             if (!have_list) {
                 have_list = true;
-                t.list = pos + chunk_header_size;
-                list_size = size - chunk_header_size;
+                t.list = in.subspan(in.pos + chunk_header_size, size - chunk_header_size);
             } else if (size != chunk_header_size) {
                 damaged = true;
             }
@@ -192,11 +203,11 @@ void read_track(std::span<const std::uint8_t> rec, std::size_t at, std::array<Tr
         default: // the sector data, and chunks unknown to this reader
             break;
         }
-        pos += size;
+        in.skip(size);
     }
     if (have_list) {
-        const std::size_t room = list_size / 8;
-        t.listed = std::uint32_t(room < sector_count ? room : sector_count);
+        const std::size_t room = t.list.size() / 8;
+        t.list = t.list.first(8 * (room < sector_count ? room : sector_count));
         if (room != sector_count)
             damaged = true;
     } else if (sector_count > 0) {
@@ -206,72 +217,45 @@ void read_track(std::span<const std::uint8_t> rec, std::size_t at, std::array<Tr
         d.bad_records.add(at);
 }
 
-// How trustworthy one copy of a sector is: each flag 0 or 1, the most
-// serious first, so that the smaller key is the better copy.
-struct Copy {
-    unsigned key = ~0u;
-    std::uint32_t data_offset = 0;
-    unsigned weak_offset = 0;
-    unsigned copies = 0;
-    bool outside = false; // some copy's data lies outside the track record
-};
-
-constexpr unsigned key_no_data = 16, key_crc = 8, key_weak = 4, key_long = 2, key_deleted = 1;
-
-} // namespace
-
-std::unique_ptr<AtrImage> atx_decode(std::span<const std::uint8_t> file, const char *name)
+// The records from the cursor on.  The walk is bounded by the file, not by
+// the header's end offset: writers are known to leave a host record outside
+// it, or to put it 8 bytes off.  True when a host record ends the file
+// exactly at that offset.
+bool walk_records(ByteCursor &in, Tracks &tracks, Damage &d)
 {
-    if (file.size() < file_header_size || std::memcmp(file.data(), "AT8X", 4) != 0)
-        return nullptr;
-
-    Damage d;
-    const std::uint8_t *h = file.data();
-    d.version = le16(h + 4);
-    d.bad_version = d.version != 1;
-    d.density = h[18];
-    d.start = le32(h + 28);
-    d.end = le32(h + 32);
-    std::size_t pos = d.start;
-    if (d.start < file_header_size || d.start > file.size()) {
-        d.bad_start = true;
-        pos = file_header_size;
-    }
-
-    // The walk is bounded by the file, not by `end`: writers are known to
-    // leave a host record outside `end`, or to put `end` 8 bytes off.
-    std::array<Track, track_count> tracks;
     bool host_at_end = false;
-    while (file.size() - pos >= record_header_size) {
-        const std::uint8_t *r = file.data() + pos;
+    while (const std::uint8_t *r = in.peek(record_header_size)) {
+        const std::size_t at = in.pos;
         std::size_t size = le32(r);
         const std::uint32_t type = le16(r + 4);
         if (size < record_header_size) {
             d.broken_chain = true;
-            d.chain_at = pos;
+            d.chain_at = at;
             break;
         }
-        if (size > file.size() - pos) {
+        if (size > in.remaining()) {
             d.cut_short = true;
-            d.chain_at = pos;
-            size = file.size() - pos;
+            d.chain_at = at;
+            size = in.remaining();
         }
         // Host records hold the writer's private data; other types are
         // unknown to this reader.  Both are passed over.
         if (type == record_track)
-            read_track(file.subspan(pos, size), pos, tracks, d);
-        else if (type == record_host && pos == d.end && size == file.size() - pos)
+            read_track(in.subspan(at, size), at, tracks, d);
+        else if (type == record_host && at == d.end && size == in.remaining())
             host_at_end = true;
-        pos += size;
+        in.skip(size);
     }
+    return host_at_end;
+}
 
-    unsigned mfm_tracks = 0, present_tracks = 0;
+// Whether the chain damage and the end offset are damage at all, once the
+// tracks are known.
+void check_end(const Tracks &tracks, bool host_at_end, std::size_t file_size, Damage &d)
+{
     bool complete = true; // every track read from records before the chain went wrong
-    for (const Track &t : tracks) {
-        present_tracks += t.present;
-        mfm_tracks += t.present && t.mfm;
-        complete = complete && t.present && t.record.data() + t.record.size() <= file.data() + d.chain_at;
-    }
+    for (const Track &t : tracks)
+        complete = complete && t.present && t.at + t.record.size() <= d.chain_at;
     // Bytes that make no record behind a complete disk cost nothing: some
     // archived files carry such a tail after the last track.
     bool tail = false;
@@ -280,11 +264,19 @@ std::unique_ptr<AtrImage> atx_decode(std::span<const std::uint8_t> file, const c
         tail = true;
     }
     const std::size_t end = d.end;
-    d.bad_end = !(end == file.size() || end + 8 == file.size() || end == file.size() + 8 || host_at_end ||
+    d.bad_end = !(end == file_size || end + 8 == file_size || end == file_size + 8 || host_at_end ||
                   (tail && end == d.chain_at));
+}
 
-    // Older files leave the density byte 0 whatever the density; the
-    // track flags tell enhanced density from single then.
+// Older files leave the density byte 0 whatever the density; the track
+// flags tell enhanced density from single then.
+Geometry choose_geometry(const Tracks &tracks, Damage &d)
+{
+    unsigned mfm_tracks = 0, present_tracks = 0;
+    for (const Track &t : tracks) {
+        present_tracks += t.present;
+        mfm_tracks += t.present && t.mfm;
+    }
     unsigned density = d.density;
     if (density > 2) {
         d.bad_density = true;
@@ -292,89 +284,124 @@ std::unique_ptr<AtrImage> atx_decode(std::span<const std::uint8_t> file, const c
     }
     if (density == 0 && mfm_tracks * 2 > present_tracks)
         density = 1;
-    const unsigned spt = density == 1 ? 26 : 18;
-    const int sector_size = density == 2 ? 256 : 128;
-    std::unique_ptr<AtrImage> disk = atr_create(sector_size, track_count * spt);
+    return {density == 1 ? 26u : 18u, density == 2 ? 256 : 128};
+}
 
-    for (unsigned tn = 0; tn < track_count; tn++) {
-        const Track &t = tracks[tn];
-        const std::uint32_t first = tn * spt + 1;
-        if (!t.present) {
-            for (unsigned n = 0; n < spt; n++)
-                d.no_track.add(first + n);
+// How trustworthy one copy of a sector is: each flag 0 or 1, the most
+// serious first, so that the smaller key is the better copy.
+struct Copy {
+    unsigned key = ~0u;
+    const std::uint8_t *data = nullptr;
+    unsigned weak_offset = 0;
+    unsigned copies = 0;
+    bool outside = false; // some copy's data lies outside the track record
+};
+
+constexpr unsigned key_no_data = 16, key_crc = 8, key_weak = 4, key_long = 2, key_deleted = 1;
+
+// The best copy of each sector number of track t, in one pass over its list.
+std::array<Copy, 27> choose_copies(const Track &t, std::uint32_t first, const Geometry &g)
+{
+    std::array<Copy, 27> best{};
+    const ByteCursor record{t.record};
+    ByteCursor list{t.list};
+    for (std::uint32_t i = 0; const std::uint8_t *s = list.take(8); i++) {
+        const unsigned number = s[0];
+        // Sector 0 or numbers above the track's count: protection
+        // sectors that no logical sector reaches.
+        if (number == 0 || number > g.spt)
             continue;
+        const std::size_t length = g.length(first + number - 1);
+        const unsigned status = s[1];
+        const std::uint32_t data_offset = le32(s + 4);
+        const std::uint8_t *data = data_offset < track_header_size ? nullptr : record.at(data_offset, length);
+        Copy &b = best[number];
+        b.copies++;
+        unsigned key = 0;
+        if (status & status_missing) {
+            key = key_no_data;
+        } else if (!data) {
+            key = key_no_data;
+            b.outside = true;
+        } else {
+            const int weak = i < 256 ? t.weak[i] : -1;
+            const int code = i < 256 ? t.extended[i] : -1;
+            if (status & status_crc)
+                key |= key_crc;
+            if (weak >= 0 && std::size_t(weak) < length)
+                key |= key_weak;
+            if ((status & (status_lost | status_request)) || (code >= 0 && (128 << code) > g.sector_size))
+                key |= key_long;
+            if (status & status_deleted)
+                key |= key_deleted;
         }
-        // The copies of each sector number, in one pass over the list.
-        std::array<Copy, 27> best{};
-        const std::uint8_t *list = t.record.data() + t.list;
-        for (std::uint32_t i = 0; i < t.listed; i++) {
-            const std::uint8_t *s = list + 8 * std::size_t(i);
-            const unsigned number = s[0];
-            // Sector 0 or numbers above the track's count: protection
-            // sectors that no logical sector reaches.
-            if (number == 0 || number > spt)
-                continue;
-            const std::uint32_t logical = first + number - 1;
-            const std::size_t length = sector_size == 256 && logical <= 3 ? 128 : std::size_t(sector_size);
-            const unsigned status = s[1];
-            const std::uint32_t data_offset = le32(s + 4);
-            Copy &b = best[number];
-            b.copies++;
-            unsigned key = 0;
-            if (status & status_missing) {
-                key = key_no_data;
-            } else if (data_offset < track_header_size || data_offset > t.record.size() ||
-                       length > t.record.size() - data_offset) {
-                key = key_no_data;
-                b.outside = true;
-            } else {
-                const int weak = i < 256 ? t.weak[i] : -1;
-                const int code = i < 256 ? t.extended[i] : -1;
-                if (status & status_crc)
-                    key |= key_crc;
-                if (weak >= 0 && std::size_t(weak) < length)
-                    key |= key_weak;
-                if ((status & (status_lost | status_request)) || (code >= 0 && (128 << code) > sector_size))
-                    key |= key_long;
-                if (status & status_deleted)
-                    key |= key_deleted;
-            }
-            // Ties go to the copy earlier in the list: first after the index hole.
-            if (key < b.key) {
-                b.key = key;
-                b.data_offset = data_offset;
-                b.weak_offset = (key & key_weak) ? unsigned(t.weak[i]) : 0;
-            }
-        }
-        for (unsigned number = 1; number <= spt; number++) {
-            const Copy &b = best[number];
-            const std::uint32_t logical = first + number - 1;
-            // Data pointed outside the record is damage even when another
-            // copy stands in; when none does, that is the reason reported.
-            if (b.outside)
-                d.outside.add(logical);
-            if (b.copies == 0) {
-                d.missing.add(logical);
-                continue;
-            }
-            if (b.key & key_no_data) {
-                if (!b.outside)
-                    d.no_data.add(logical);
-                continue;
-            }
-            if (b.key & key_crc)
-                d.crc.add(logical);
-            if (b.key & key_weak)
-                d.weak.add(logical, b.weak_offset);
-            if (b.key & key_long)
-                d.long_sector.add(logical);
-            // A deleted-data mark, or a clean copy chosen among several,
-            // loses nothing and is not reported.
-            const std::size_t length = sector_size == 256 && logical <= 3 ? 128 : std::size_t(sector_size);
-            std::memcpy(disk->data + std::size_t(logical - 1) * std::size_t(sector_size),
-                        t.record.data() + b.data_offset, length);
+        // Ties go to the copy earlier in the list: first after the index hole.
+        if (key < b.key) {
+            b.key = key;
+            b.data = data;
+            b.weak_offset = (key & key_weak) ? unsigned(t.weak[i]) : 0;
         }
     }
+    return best;
+}
+
+// Track tn into the disk: the chosen copy of each sector, and its damage.
+void decode_track(const Tracks &tracks, unsigned tn, const Geometry &g, AtrImage &disk, Damage &d)
+{
+    const Track &t = tracks[tn];
+    const std::uint32_t first = tn * g.spt + 1;
+    if (!t.present) {
+        for (unsigned n = 0; n < g.spt; n++)
+            d.no_track.add(first + n);
+        return;
+    }
+    const std::array<Copy, 27> best = choose_copies(t, first, g);
+    for (unsigned number = 1; number <= g.spt; number++) {
+        const Copy &b = best[number];
+        const std::uint32_t logical = first + number - 1;
+        // Data pointed outside the record is damage even when another
+        // copy stands in; when none does, that is the reason reported.
+        if (b.outside)
+            d.outside.add(logical);
+        if (b.copies == 0) {
+            d.missing.add(logical);
+            continue;
+        }
+        if (b.key & key_no_data) {
+            if (!b.outside)
+                d.no_data.add(logical);
+            continue;
+        }
+        if (b.key & key_crc)
+            d.crc.add(logical);
+        if (b.key & key_weak)
+            d.weak.add(logical, b.weak_offset);
+        if (b.key & key_long)
+            d.long_sector.add(logical);
+        // A deleted-data mark, or a clean copy chosen among several,
+        // loses nothing and is not reported.
+        std::memcpy(disk.data + std::size_t(logical - 1) * std::size_t(g.sector_size), b.data, g.length(logical));
+    }
+}
+
+} // namespace
+
+std::unique_ptr<AtrImage> atx_decode(std::span<const std::uint8_t> file, const char *name)
+{
+    ByteCursor in{file};
+    const std::uint8_t *h = in.peek(file_header_size);
+    if (!h || std::memcmp(h, "AT8X", 4) != 0)
+        return nullptr;
+
+    Damage d;
+    in.seek(read_header(h, file.size(), d));
+    Tracks tracks;
+    const bool host_at_end = walk_records(in, tracks, d);
+    check_end(tracks, host_at_end, file.size(), d);
+    const Geometry g = choose_geometry(tracks, d);
+    std::unique_ptr<AtrImage> disk = atr_create(g.sector_size, track_count * g.spt);
+    for (unsigned tn = 0; tn < track_count; tn++)
+        decode_track(tracks, tn, g, *disk, d);
     report(name, d, file.size());
     return disk;
 }

@@ -1,7 +1,9 @@
 #include "bootdisk.h"
 
 #include "extract.h"
+#include "listing.h"
 #include "messages.h"
+#include "names.h"
 
 #include <array>
 #include <cstring>
@@ -71,10 +73,8 @@ void list_basic(const AtrImage &image, const char *name, int atari_list, int low
 
     if (extract)
         extract_file(names.host, p, length);
-    else if (atari_list)
-        show_out("%-12s %7u\n", names.atari.c_str(), length);
     else
-        show_out("%8u\t\t%s\n", length, names.host.c_str());
+        listing_entry(atari_list, names.atari, 12, length, names.host, false);
 }
 
 void list_kboot(const AtrImage &image, const char *name, int atari_list, int extract)
@@ -97,14 +97,14 @@ void list_kboot(const AtrImage &image, const char *name, int atari_list, int ext
     }
     const std::uint8_t *file = atr_run(image, 4, length);
     const std::uint32_t crc = bootdisk_crc32(0, file, length);
+    char host[32];
+    std::snprintf(host, sizeof host, "/kboot-%08x.xex", crc);
     if (extract) {
-        char host[32];
-        std::snprintf(host, sizeof host, "kboot-%08x.xex", crc);
-        extract_file(host, file, length);
-    } else if (atari_list) {
-        show_out("%08X COM %7u\n", crc, length);
+        extract_file(host + 1, file, length);
     } else {
-        show_out("%8u\t\t/kboot-%08x.xex\n", length, crc);
+        char atari[16];
+        std::snprintf(atari, sizeof atari, "%08X COM", crc);
+        listing_entry(atari_list, atari, 12, length, host, false);
     }
 }
 
@@ -142,12 +142,11 @@ BasicName bootdisk_basic_name(const std::uint8_t *stored, int lower_case)
             dot = true;
             continue;
         }
-        if (lower_case && b >= 'A' && b <= 'Z')
-            b = std::uint8_t(b + 0x20);
-        if (b < 0x20 || b > 0x7A || b == '/' || b == '?' || b == '\\' || b == '`')
-            b = '_';
+        // The full stop is taken above, so the shared rule maps no byte here
+        // that this name would keep.
         if (b == ' ')
             continue;
+        b = std::uint8_t(names_host_char(b, lower_case));
         if (p >= 8 && !dot) {
             n.host += '.';
             put(' ');

@@ -1,5 +1,6 @@
 #include "dcm.h"
 
+#include "container.h"
 #include "messages.h"
 
 #include <algorithm>
@@ -50,14 +51,15 @@ std::uint32_t dcm_highest_sector(int density)
 
 // The five bytes every archive starts with: a pass header that can be the
 // first one, and a block type (0x45 is the empty archive of a blank disk).
-bool dcm_signature(std::span<const std::uint8_t> f)
+bool dcm_signature(std::span<const std::uint8_t> file)
 {
-    if (f.size() < 5 || !dcm_archive_type(f[0]))
+    const std::uint8_t *f = ByteCursor{file}.take(5);
+    if (!f || !dcm_archive_type(f[0]))
         return false;
     const int density = dcm_density(f[1]);
     if (density == 3 || dcm_sequence(f[1]) == 0)
         return false;
-    const std::uint32_t start = le16(&f[2]);
+    const std::uint32_t start = le16(f + 2);
     if (start == 0 || start > dcm_highest_sector(density))
         return false;
     const int type = f[4] & 0x7F;
@@ -78,8 +80,7 @@ enum class DcmStop {
 };
 
 struct DcmWalk {
-    std::span<const std::uint8_t> file;
-    std::size_t pos = 0;
+    ByteCursor in; // the archive
     int density = 0;
     std::size_t size = 128; // sector size in the archive
     std::uint32_t max_sector = dcm_max_sectors;
@@ -92,22 +93,14 @@ struct DcmWalk {
     std::uint32_t blocks = 0;      // blocks decoded completely
     bool confirmed = false;        // a clean block type followed the first block
     std::uint32_t highest = 0;     // highest sector given
-    unsigned clipped_begin = 0, clipped_runs = 0;
-    std::uint32_t first_clipped_begin = 0, first_clipped_run = 0;
+    DamageTally clipped_begin; // 0x41 blocks reaching past a 128-byte sector, by sector
+    DamageTally clipped_runs;  // 0x43 parts reaching past a 128-byte sector, by sector
 
     // By sector number: the ordinal (from 1) of the last block that gives
     // it, 0 when none does.  The first walk fills it, the second reads it.
     std::vector<std::uint32_t> last_block;
     AtrImage *disk = nullptr; // the second walk's output
 
-    const std::uint8_t *take(std::size_t n)
-    {
-        if (file.size() - pos < n)
-            return nullptr;
-        const std::uint8_t *p = file.data() + pos;
-        pos += n;
-        return p;
-    }
     bool halt(DcmStop why, std::uint32_t sector, unsigned value = 0)
     {
         stop = why;
@@ -127,7 +120,7 @@ bool dcm_compressed(DcmWalk &w, std::uint32_t sector)
     std::size_t i = 0;
     bool clipped = false;
     for (bool literal = true; i < w.size; literal = !literal) {
-        const std::uint8_t *e = w.take(1);
+        const std::uint8_t *e = w.in.take(1);
         if (!e)
             return w.halt(DcmStop::truncated, sector);
         std::size_t end = e[0] ? e[0] : (literal && i == 0 ? 0 : 256);
@@ -137,13 +130,13 @@ bool dcm_compressed(DcmWalk &w, std::uint32_t sector)
         if (end > w.size)
             clipped = true;
         if (literal) {
-            const std::uint8_t *p = w.take(end - i);
+            const std::uint8_t *p = w.in.take(end - i);
             if (!p)
                 return w.halt(DcmStop::truncated, sector);
             if (kept > i)
                 std::memcpy(w.prev + i, p, kept - i);
         } else {
-            const std::uint8_t *v = w.take(1);
+            const std::uint8_t *v = w.in.take(1);
             if (!v)
                 return w.halt(DcmStop::truncated, sector);
             if (kept > i)
@@ -151,8 +144,8 @@ bool dcm_compressed(DcmWalk &w, std::uint32_t sector)
         }
         i = end;
     }
-    if (clipped && w.clipped_runs++ == 0)
-        w.first_clipped_run = sector;
+    if (clipped)
+        w.clipped_runs.add(sector);
     return true;
 }
 
@@ -166,20 +159,20 @@ bool dcm_block(DcmWalk &w, int code, std::uint32_t sector)
     const std::uint8_t *p;
     switch (code) {
     case 0x41: { // bytes k down to 0 replaced, the data stored backwards
-        if (!(p = w.take(1)))
+        if (!(p = w.in.take(1)))
             return w.halt(DcmStop::truncated, sector);
         const std::size_t k = p[0];
-        if (!(p = w.take(k + 1)))
+        if (!(p = w.in.take(k + 1)))
             return w.halt(DcmStop::truncated, sector);
-        if (k >= s && w.clipped_begin++ == 0) // only a 128-byte sector can be overrun
-            w.first_clipped_begin = sector;
+        if (k >= s) // only a 128-byte sector can be overrun
+            w.clipped_begin.add(sector);
         for (std::size_t j = 0; j <= k; j++)
             if (k - j < s)
                 w.prev[k - j] = p[j];
         return true;
     }
     case 0x42: // a DOS sector: 124 bytes of one value, then the last four
-        if (!(p = w.take(5)))
+        if (!(p = w.in.take(5)))
             return w.halt(DcmStop::truncated, sector);
         std::memset(w.prev, p[0], 124);
         std::memcpy(w.prev + 124, p + 1, 4);
@@ -187,12 +180,12 @@ bool dcm_block(DcmWalk &w, int code, std::uint32_t sector)
     case 0x43:
         return dcm_compressed(w, sector);
     case 0x44: { // bytes k to the end replaced
-        if (!(p = w.take(1)))
+        if (!(p = w.in.take(1)))
             return w.halt(DcmStop::truncated, sector);
         const std::size_t k = p[0];
         if (k > s)
             return w.halt(DcmStop::modify_end, sector, unsigned(k));
-        if (!(p = w.take(s - k)))
+        if (!(p = w.in.take(s - k)))
             return w.halt(DcmStop::truncated, sector);
         std::memcpy(w.prev + k, p, s - k);
         return true;
@@ -200,7 +193,7 @@ bool dcm_block(DcmWalk &w, int code, std::uint32_t sector)
     case 0x46: // the same as the previous sector
         return true;
     default: // 0x47, the sector uncompressed
-        if (!(p = w.take(s)))
+        if (!(p = w.in.take(s)))
             return w.halt(DcmStop::truncated, sector);
         std::memcpy(w.prev, p, s);
         return true;
@@ -242,11 +235,11 @@ void dcm_walk(DcmWalk &w)
 {
     std::uint32_t reached = 1; // the first sector not yet passed
     for (bool first = true;; first = false) {
-        if (!first && (w.pos == w.file.size() || dcm_padding(w.file.subspan(w.pos)))) {
+        if (!first && (w.in.remaining() == 0 || dcm_padding(w.in.rest()))) {
             w.halt(DcmStop::continues, reached);
             return;
         }
-        const std::uint8_t *h = w.take(4);
+        const std::uint8_t *h = w.in.take(4);
         if (!h) {
             w.halt(DcmStop::truncated, reached);
             return;
@@ -263,7 +256,7 @@ void dcm_walk(DcmWalk &w)
         if (sector >= 1 && sector <= w.max_sector)
             reached = sector;
         for (;;) {
-            const std::uint8_t *t = w.take(1);
+            const std::uint8_t *t = w.in.take(1);
             if (!t) {
                 w.halt(DcmStop::truncated, reached);
                 return;
@@ -291,7 +284,7 @@ void dcm_walk(DcmWalk &w)
             } else {
                 // The number after the last block of a pass is never used:
                 // DiskComm ends every archive with 45 00 45.
-                const std::uint8_t *n = w.take(2);
+                const std::uint8_t *n = w.in.take(2);
                 if (!n) {
                     w.halt(DcmStop::truncated, reached);
                     return;
@@ -309,7 +302,7 @@ void dcm_walk(DcmWalk &w)
 DcmWalk dcm_start(std::span<const std::uint8_t> file)
 {
     DcmWalk w;
-    w.file = file;
+    w.in.bytes = file;
     w.density = dcm_density(file[1]);
     w.size = w.density == dcm_dd ? 256 : 128;
     w.max_sector = dcm_highest_sector(w.density);
@@ -349,16 +342,16 @@ const char *dcm_stop_cause(const DcmWalk &w, char *buf, std::size_t len)
 // The damage and what the archive lacks, one line for each kind.
 void dcm_report(const DcmWalk &w, const AtrImage &disk, const char *name)
 {
-    const int sequence = dcm_sequence(w.file[1]);
+    const int sequence = dcm_sequence(w.in.bytes[1]);
     if (sequence != 1)
         show_msg("%s: DCM archive starts at pass %d, the passes before it are in other files", name,
                  sequence);
-    if (w.clipped_begin)
+    if (const DamageTally &t = w.clipped_begin; t.count)
         show_msg("%s: DCM block 0x41 offset past the sector end, clipped in %u sector%s (first %u)", name,
-                 w.clipped_begin, plural(w.clipped_begin), w.first_clipped_begin);
-    if (w.clipped_runs)
+                 t.count, plural(t.count), unsigned(t.first));
+    if (const DamageTally &t = w.clipped_runs; t.count)
         show_msg("%s: DCM compressed data past the sector end, clipped in %u sector%s (first %u)", name,
-                 w.clipped_runs, plural(w.clipped_runs), w.first_clipped_run);
+                 t.count, plural(t.count), unsigned(t.first));
     char buf[64];
     if (const char *cause = dcm_stop_cause(w, buf, sizeof buf)) {
         // The sectors from the stop on that the archive did not give: they

@@ -1,6 +1,7 @@
 #include "dos2.h"
 
 #include "extract.h"
+#include "listing.h"
 #include "messages.h"
 
 #include <algorithm>
@@ -10,6 +11,12 @@ namespace {
 
 constexpr std::uint32_t vtoc_sector = 360;
 constexpr std::uint32_t root_sector = 361;
+
+// DOS 2.5 counts the free sectors of its enhanced-density area, 720 to
+// 1023, apart from the VTOC's count of those below 720: in bytes 122-123
+// of sector 1024, the second bitmap sector.
+constexpr std::uint32_t dos25_vtoc2_sector = 1024;
+constexpr std::size_t dos25_free_high = 122;
 
 // The VTOC fields, decoded once.
 struct Vtoc {
@@ -28,48 +35,30 @@ bool all_zero(const std::uint8_t *p, std::size_t n)
     return true;
 }
 
-// A name byte as it goes into both names; 0 for a blank, which the host name
-// drops and the Atari-style name keeps as a blank.
-char dos2_char(std::uint8_t b, int lower_case)
+// The sector that holds entry `index` of the directory that starts in
+// `first`; `upper` tells whether the entry lies in the sector's second
+// 128 bytes (Bibo-DOS).
+std::uint32_t dir_entry_sector(const Dos2Walk &walk, std::uint32_t first, std::uint32_t index, bool &upper)
 {
-    // Inverse-video letters and digits show as their plain selves.
-    if ((b >= 0xC1 && b <= 0xDA) || (b >= 0xE1 && b <= 0xFA) || (b >= 0xB0 && b <= 0xB9))
-        b &= 0x7F;
-    if (b == 0x20)
-        return 0;
-    if (lower_case && b >= 'A' && b <= 'Z')
-        return char(b + 0x20);
-    if (b < 0x20 || b > 0x7A || b == '.' || b == '/' || b == '?' || b == '\\' || b == '`')
-        return '_';
-    return char(b);
+    upper = false;
+    const std::uint32_t g = walk.dir_group;
+    if (g != 0) {
+        // LiteDOS: the directory runs upward from its first sector and wraps
+        // around inside the aligned group of g sectors that holds it.
+        return (first - first % g) + (first + index / 8) % g;
+    }
+    if (walk.bibo) {
+        upper = index % 16 >= 8;
+        return first + index / 16;
+    }
+    return first + index / 8;
 }
 
 } // namespace
 
-Dos2Name dos2_name(const std::uint8_t *raw, int lower_case)
+AtariName dos2_name(const std::uint8_t *raw, int lower_case)
 {
-    Dos2Name n;
-    std::memset(n.atari, ' ', 12);
-    n.atari[12] = 0;
-    for (int i = 0; i < 8; i++) {
-        char c = dos2_char(raw[i], lower_case);
-        if (c) {
-            n.host += c;
-            n.atari[i] = c;
-        }
-    }
-    bool dot = false;
-    for (int i = 8; i < 11; i++) {
-        char c = dos2_char(raw[i], lower_case);
-        if (c) {
-            if (!dot)
-                n.host += '.';
-            dot = true;
-            n.host += c;
-            n.atari[i + 1] = c;
-        }
-    }
-    return n;
+    return names_8_3(raw, lower_case);
 }
 
 int dos2_is_bibo(const AtrImage &image, std::uint32_t sector)
@@ -98,156 +87,205 @@ int dos2_is_bibo(const AtrImage &image, std::uint32_t sector)
 
 const std::uint8_t *dos2_dir_block(const Dos2Walk &walk, std::uint32_t first, std::uint32_t index)
 {
-    const std::uint32_t g = walk.dir_group;
-    if (g != 0) {
-        // LiteDOS: the directory runs upward from its first sector and wraps
-        // around inside the aligned group of g sectors that holds it.
-        std::uint32_t sector = (first - first % g) + (first + index / 8) % g;
-        return atr_sector(*walk.image, sector);
-    }
-    if (walk.bibo) {
-        const std::uint8_t *sec = atr_sector(*walk.image, first + index / 16);
-        if (!sec)
-            return nullptr;
-        return (index % 16 < 8) ? sec : sec + 128;
-    }
-    return atr_sector(*walk.image, first + index / 8);
+    bool upper;
+    const std::uint8_t *sec = atr_sector(*walk.image, dir_entry_sector(walk, first, index, upper));
+    return sec && upper ? sec + 128 : sec;
 }
 
 namespace {
 
 // How the sectors of a file carry their byte count and link.
-// Chains of at least this many sectors are remembered for the walk.
-constexpr std::uint32_t remembered_chain = 64;
-
-enum class SectorForm { wide_links, counted, dos1 };
+enum SectorForm { wide_links, counted, dos1 };
 
 SectorForm sector_form(const AtrImage &img, unsigned flags)
 {
     if ((flags & 0x04) && img.sector_count > 1022)
-        return SectorForm::wide_links;
+        return wide_links;
     if (flags & 0x06)
-        return SectorForm::counted;
-    return SectorForm::dos1;
+        return counted;
+    return dos1;
 }
 
-// Follows the chain from `start`; with `data`, gathers at most `capacity`
-// bytes there.
-Dos2Chain follow_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start, std::uint8_t *data,
-                       std::uint32_t capacity)
+// One sector of a chain, read by the sector form: the data bytes it counts
+// and the next sector, 0 when the chain ends with it.
+struct ChainStep {
+    std::uint32_t bytes;
+    std::uint32_t next;
+};
+
+ChainStep chain_step(const std::uint8_t *sec, std::uint32_t s, SectorForm form)
+{
+    const std::uint8_t last = sec[s - 1];
+    const std::uint32_t link10 = std::uint32_t(sec[s - 3] & 0x03) << 8 | sec[s - 2];
+    switch (form) {
+    case wide_links:
+        return {last, std::uint32_t(sec[s - 3]) << 8 | sec[s - 2]};
+    case counted:
+        return {last, link10};
+    default:
+        // DOS 1: the last sector of a file carries its byte count; on a disk
+        // of 256-byte sectors a full sector ends the chain.
+        if (last & 0x80)
+            return {std::uint32_t(last & 0x7F), link10};
+        return {s - 3, s == 128 ? link10 : 0};
+    }
+}
+
+// A sector a chain may pass: 2 or more, and in the image.
+const std::uint8_t *chain_sector(const AtrImage &img, std::uint32_t n)
+{
+    return n > 1 ? atr_sector(img, n) : nullptr;
+}
+
+// The chain from `start` on, from the walk's remembered results.  The
+// sectors not yet known are followed once, until the chain ends, breaks,
+// comes back to a sector it has passed, or reaches a known sector; then
+// every one of them is remembered: a sector on a loop gives the loop's
+// bytes and is itself the sector met again, every other sector gives its
+// own bytes and what its successor gives.  That is exactly what following
+// the chain from that sector with a fresh record of sectors passed gives.
+Dos2Chain remembered_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start)
+{
+    const AtrImage &img = *walk.image;
+    const std::uint32_t s = std::uint32_t(img.sector_size);
+    std::vector<Dos2Chain> &known = walk.chains[form];
+    if (known.empty())
+        known.resize(std::min<std::size_t>(img.sector_count, 65535) + 1);
+
+    struct Pending {
+        std::uint32_t sector;
+        std::uint32_t bytes;
+    };
+    static thread_local std::vector<Pending> pending;
+    pending.clear();
+    walk.chain_marks.new_chain();
+
+    Dos2Chain rest; // what the chain gives after the pending sectors
+    for (std::uint32_t cur = start;;) {
+        const std::uint8_t *sec = chain_sector(img, cur);
+        if (!sec) {
+            rest.end = Dos2Chain::bad_link;
+            break;
+        }
+        if (known[cur].known) {
+            rest = known[cur];
+            break;
+        }
+        if (walk.chain_marks.passed(cur)) {
+            // A loop: from where `cur` stands among the pending sectors on.
+            std::size_t k = pending.size();
+            while (pending[k - 1].sector != cur)
+                k--;
+            std::uint32_t loop_bytes = 0;
+            for (std::size_t i = k - 1; i < pending.size(); i++)
+                loop_bytes += pending[i].bytes;
+            for (std::size_t i = k - 1; i < pending.size(); i++)
+                known[pending[i].sector] = {loop_bytes, std::uint16_t(pending[i].sector), Dos2Chain::loop, true};
+            pending.resize(k - 1);
+            rest = known[cur];
+            break;
+        }
+        const ChainStep step = chain_step(sec, s, form);
+        pending.push_back({cur, step.bytes});
+        if (step.next == 0)
+            break;
+        cur = step.next;
+    }
+    for (std::size_t i = pending.size(); i-- > 0;) {
+        rest.length += pending[i].bytes;
+        rest.known = true;
+        known[pending[i].sector] = rest;
+    }
+    return rest;
+}
+
+// Follows the chain from `start`, appending its bytes to `data`: what each
+// sector counts, from its data area and as zeros beyond it, so that a
+// damaged count never takes the link bytes or the next sector.
+Dos2Chain gather_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start, std::vector<std::uint8_t> &data,
+                       const std::string &entry_path)
 {
     const AtrImage &img = *walk.image;
     const std::uint32_t s = std::uint32_t(img.sector_size);
     const std::uint32_t data_area = s - 3;
     Dos2Chain c;
-
     walk.chain_marks.new_chain();
-
-    std::uint32_t cur = start;
-    for (;;) {
-        const std::uint8_t *sec = (cur > 1) ? atr_sector(img, cur) : nullptr;
+    for (std::uint32_t cur = start;;) {
+        const std::uint8_t *sec = chain_sector(img, cur);
         if (!sec) {
             c.end = Dos2Chain::bad_link;
             return c;
         }
-        const std::uint8_t last = sec[s - 1];
-        const std::uint32_t link10 = std::uint32_t(sec[s - 3] & 0x03) << 8 | sec[s - 2];
-        std::uint32_t bytes;
-        std::uint32_t next;
-        switch (form) {
-        case SectorForm::wide_links:
-            bytes = last;
-            next = std::uint32_t(sec[s - 3]) << 8 | sec[s - 2];
-            break;
-        case SectorForm::counted:
-            bytes = last;
-            next = link10;
-            break;
-        default:
-            if (last & 0x80) {
-                // DOS 1: the last sector of a file carries its byte count.
-                bytes = last & 0x7F;
-                next = link10;
-            } else {
-                bytes = data_area;
-                next = (s == 128) ? link10 : 0;
-            }
-        }
-
-        c.sectors++;
         if (walk.chain_marks.passed(cur)) {
             c.end = Dos2Chain::loop;
-            c.loop_sector = cur;
+            c.at = std::uint16_t(cur);
             return c;
         }
-
-        if (data && c.length < capacity) {
-            std::uint32_t room = capacity - c.length;
-            std::uint32_t take = bytes < room ? bytes : room;
-            // A damaged sector may claim more bytes than its data area holds:
-            // never take the link bytes or the next sector for them.
-            std::uint32_t from_disk = take < data_area ? take : data_area;
-            std::memcpy(data + c.length, sec, from_disk);
-            std::memset(data + c.length + from_disk, 0, take - from_disk);
-        }
-        c.length += bytes;
-        if (next == 0)
+        if (walk.steps_left == 0) {
+            show_msg("%s: too many sectors shared between files, not read", entry_path.c_str());
             return c;
-        cur = next;
+        }
+        walk.steps_left--;
+        const ChainStep step = chain_step(sec, s, form);
+        const std::uint32_t from_disk = std::min(step.bytes, data_area);
+        data.insert(data.end(), sec, sec + from_disk);
+        data.insert(data.end(), step.bytes - from_disk, 0);
+        c.length += step.bytes;
+        if (step.next == 0)
+            return c;
+        cur = step.next;
     }
 }
 
 } // namespace
 
 Dos2File dos2_read_file(Dos2Walk &walk, unsigned flags, std::uint32_t count, std::uint32_t start,
-                        std::uint8_t *data)
+                        std::vector<std::uint8_t> *data, const std::string &entry_path)
 {
     Dos2File f;
     f.capacity = count * std::uint32_t(walk.image->sector_size);
+    if (data)
+        data->clear();
     if (count == 0)
         return f;
 
     const SectorForm form = sector_form(*walk.image, flags);
-    Dos2Chain c;
-    if (data) {
-        c = follow_chain(walk, form, start, data, f.capacity);
-    } else {
-        const std::uint32_t key = start << 2 | std::uint32_t(form);
-        auto it = walk.chains.find(key);
-        if (it != walk.chains.end()) {
-            c = it->second;
-        } else {
-            c = follow_chain(walk, form, start, nullptr, 0);
-            if (c.sectors >= remembered_chain)
-                walk.chains.emplace(key, c);
-        }
-    }
+    const Dos2Chain c = data ? gather_chain(walk, form, start, *data, entry_path)
+                             : remembered_chain(walk, form, start);
     if (c.end == Dos2Chain::bad_link)
         show_msg("invalid sector link");
     else if (c.end == Dos2Chain::loop)
-        show_msg("loop in sector link at sector %d", int(c.loop_sector));
+        show_msg("loop in sector link at sector %d", int(c.at));
     f.length = c.length;
     return f;
 }
 
 namespace {
 
-// A file's listing line: "%-12s %7u\n" in the Atari style, else
-// "%8u\t\t%s\n".
-void list_file(Dos2Walk &walk, const char *atari, std::uint32_t length, const std::string &entry_path)
+// Claims for the directory at `first` the sectors that hold the entries a
+// walk of it examines: up to its last entry, or the entry that ends it.
+bool claim_dir(Dos2Walk &walk, std::uint32_t first, const std::string &entry_path)
 {
-    walk.line.clear();
-    if (walk.atari_list) {
-        out_s(walk.line, atari, 12);
-        walk.line += ' ';
-        out_u(walk.line, length, 7);
-    } else {
-        out_u(walk.line, length, 8);
-        walk.line += "\t\t";
-        walk.line += entry_path;
+    const std::uint32_t claim = walk_guard_new_claim(walk.guard);
+    const std::uint32_t entries = walk.dir_entries > 0 ? std::uint32_t(walk.dir_entries) : 0;
+    for (std::uint32_t i = 0; i < entries; i++) {
+        const std::uint8_t *block = dos2_dir_block(walk, first, i);
+        if (!block)
+            break;
+        bool upper;
+        if (!walk_guard_claim(walk.guard, claim, dir_entry_sector(walk, first, i, upper), entry_path.c_str()))
+            return false;
+        if (block[(i % 8) * 16] == 0)
+            break;
     }
-    walk.line += '\n';
-    out_line(walk.line);
+    return true;
+}
+
+// Walks the subdirectory at `first` unless the guard refuses it.
+void walk_subdir(Dos2Walk &walk, std::uint32_t first, const std::string &entry_path)
+{
+    if (walk_guard_allows(walk.guard, first, entry_path.c_str()) && claim_dir(walk, first, entry_path))
+        dos2_list_dir(walk, first, entry_path);
 }
 
 } // namespace
@@ -258,9 +296,10 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
     WalkScope scope(walk.guard, first);
 
     if (walk.atari_list)
-        show_out("Directory of %s\n\n", path.empty() ? "/" : path.c_str());
+        listing_heading(path);
 
-    std::uint32_t entries = walk.dir_entries > 0 ? std::uint32_t(walk.dir_entries) : 0;
+    std::vector<ListingSubdir> later; // Atari style: walked after this directory's lines
+    const std::uint32_t entries = walk.dir_entries > 0 ? std::uint32_t(walk.dir_entries) : 0;
     for (std::uint32_t i = 0; i < entries; i++) {
         const std::uint8_t *block = dos2_dir_block(walk, first, i);
         if (!block)
@@ -272,7 +311,7 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
         if (flags & 0x80)
             continue;
 
-        Dos2Name name = dos2_name(e + 5, walk.lower_case);
+        const AtariName name = dos2_name(e + 5, walk.lower_case);
         if (name.host.empty()) {
             show_msg("%s: invalid file name, skip", path.c_str());
             continue;
@@ -286,56 +325,37 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
         const std::string entry_path = path + "/" + name.host;
 
         if (flags == 0x10) {
-            // In the Atari style subdirectories are walked after the listing
-            // of this one (second pass below).
             if (walk.atari_list) {
-                show_out("%-12s  <DIR>\n", name.atari);
+                listing_entry(1, name.atari, 12, 0, entry_path, true);
+                later.push_back({entry_path, start, 0});
                 continue;
             }
             if (walk.extract)
                 extract_dir(entry_path.substr(1));
             else
-                show_out("%8u\t\t%s/\n", count * std::uint32_t(img.sector_size), entry_path.c_str());
-            if (walk_guard_allows(walk.guard, start, entry_path.c_str()))
-                dos2_list_dir(walk, start, entry_path);
+                listing_entry(0, name.atari, 12, count * std::uint32_t(img.sector_size), entry_path, true);
+            walk_subdir(walk, start, entry_path);
         } else if (flags & 0x41) {
             // A listing needs only the length and the chain's reports;
             // extraction gathers the bytes too.
-            std::uint8_t *data = nullptr;
-            if (walk.extract)
-                data = reused_buffer(walk.file_buffer, std::size_t(count) * std::size_t(img.sector_size));
-            Dos2File f = dos2_read_file(walk, flags, count, start, data);
+            std::vector<std::uint8_t> *data = walk.extract ? &walk.file_data : nullptr;
+            const Dos2File f = dos2_read_file(walk, flags, count, start, data, entry_path);
             if (f.length > f.capacity)
                 show_msg("%s: file too long in disk", entry_path.c_str());
             if (walk.extract)
-                extract_file(entry_path.substr(1), data, std::min(f.length, f.capacity));
+                extract_file(entry_path.substr(1), data->data(), data->size());
             else
-                list_file(walk, name.atari, f.length, entry_path);
+                listing_entry(walk.atari_list, name.atari, 12, f.length, entry_path, false);
         } else {
             show_msg("%s: invalid file type %02x", entry_path.c_str(), flags);
         }
     }
 
-    if (!walk.atari_list)
-        return;
-    show_out("\n");
-    for (std::uint32_t i = 0; i < entries; i++) {
-        const std::uint8_t *block = dos2_dir_block(walk, first, i);
-        if (!block)
-            break;
-        const std::uint8_t *e = block + (i % 8) * 16;
-        if (e[0] == 0)
-            break;
-        if (e[0] != 0x10)
-            continue;
-        Dos2Name name = dos2_name(e + 5, walk.lower_case);
-        const std::uint32_t start = le16(e + 3);
-        if (name.host.empty() || start <= 1)
-            continue;
-        const std::string entry_path = path + "/" + name.host;
-        if (walk_guard_allows(walk.guard, start, entry_path.c_str()))
-            dos2_list_dir(walk, start, entry_path);
-    }
+    if (walk.atari_list)
+        listing_close_dir(later, walk.guard, [&](const ListingSubdir &sub) {
+            if (claim_dir(walk, sub.first, sub.path))
+                dos2_list_dir(walk, sub.first, sub.path);
+        });
 }
 
 int dos2_list(const AtrImage &image, const char *name, int atari_list, int lower_case, int extract)
@@ -413,6 +433,12 @@ int dos2_list(const AtrImage &image, const char *name, int atari_list, int lower
         walk->dir_group = 0;
     }
 
+    // DOS 2.5 keeps the free sectors from 720 on apart; its volume's free
+    // count is the sum of both.
+    if (v.code == 2 && n >= 944 && s == 128)
+        if (const std::uint8_t *vtoc2 = atr_sector(image, dos25_vtoc2_sector))
+            v.free += le16(vtoc2 + dos25_free_high);
+
     if (n < v.total)
         show_msg("%s: DOS sectors (%d) more than ATR image (%d).", name, int(v.total), int(n));
     if (v.total < v.free)
@@ -453,6 +479,7 @@ int dos2_list(const AtrImage &image, const char *name, int atari_list, int lower
     walk->atari_list = atari_list;
     walk->lower_case = lower_case;
     walk->extract = extract;
+    claim_dir(*walk, root_sector, "");
     dos2_list_dir(*walk, root_sector, "");
     return 0;
 }

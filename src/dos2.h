@@ -7,21 +7,22 @@
 #pragma once
 
 #include "image.h"
-#include "messages.h"
+#include "names.h"
 #include "walkguard.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-// Where a file's sector chain ends, and what it holds up to there.
+// What the rest of a sector chain gives from one sector on: its data bytes
+// and how it ends.  `at` is the sector met again when the chain loops.
 struct Dos2Chain {
-    enum End { clean, bad_link, loop };
-    std::uint32_t length = 0; // data bytes the sectors claim
+    enum End : std::uint8_t { clean, bad_link, loop };
+    std::uint32_t length = 0;
+    std::uint16_t at = 0;
     End end = clean;
-    std::uint32_t loop_sector = 0;
-    std::uint32_t sectors = 0; // sectors followed
+    bool known = false; // a remembered result (see Dos2Walk::chains)
 };
 
 struct Dos2Walk {
@@ -34,14 +35,20 @@ struct Dos2Walk {
     int bibo = 0;            // Bibo-DOS: 16 entries in each 256-byte directory sector
 
     // State of one run of the walk.  A listing needs only a chain's length
-    // and how it ends, so long chains already followed are not followed
-    // again (a damaged disk can point thousands of entries at one chain);
-    // short ones cost less to follow than to remember.
+    // and how it ends.  Damaged disks point many entries into one chain, at
+    // different sectors of it; so for every sector a chain has passed, and
+    // for each of the three ways sectors carry their link, the result of
+    // the chain from there on is remembered, and no sector is followed
+    // twice in a listing, whatever the entries share.
     WalkGuard guard;
-    SectorMarks chain_marks; // indexed by 16-bit sector numbers
-    std::unordered_map<std::uint32_t, Dos2Chain> chains; // by start sector and sector form
-    std::string line;                                    // the listing line being built
-    ReusedBuffer file_buffer;                            // the file being extracted
+    std::array<std::vector<Dos2Chain>, 3> chains; // by sector form, then sector number
+    SectorMarks chain_marks;                      // the sectors of the chain being followed
+    std::vector<std::uint8_t> file_data;          // the file being extracted
+    // Sectors that extraction may still follow.  Each sector of a sound
+    // disk belongs to one file; only files that share their chains can ask
+    // for more, and gathering a chain costs a step per sector even where
+    // its byte counts are 0: 64 times the most a disk can link.
+    std::uint64_t steps_left = std::uint64_t(64) << 16;
 };
 
 // The handler: 0 when the image is a DOS 2 family volume and was listed or
@@ -59,21 +66,19 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
 // in `first`, or nullptr when the image lacks its sector.
 const std::uint8_t *dos2_dir_block(const Dos2Walk &walk, std::uint32_t first, std::uint32_t index);
 
-struct Dos2Name {
-    std::string host;  // name "." extension, spaces dropped; empty for an all-blank name
-    char atari[13];    // 8 + blank + 3, NUL-terminated
-};
-
 // Converts the 11 name bytes of a directory entry.
-Dos2Name dos2_name(const std::uint8_t *raw, int lower_case);
+AtariName dos2_name(const std::uint8_t *raw, int lower_case);
 
 struct Dos2File {
-    std::uint32_t length = 0; // bytes the chain holds (L), also beyond the capacity
-    std::uint32_t capacity = 0;
+    std::uint32_t length = 0;   // bytes the chain holds (L), also beyond the capacity
+    std::uint32_t capacity = 0; // sector count x sector size
 };
 
 // Follows the chain of a file entry (flags, sector count, start sector),
-// reporting a broken chain.  With `data`, which must hold `count` sectors'
-// worth of bytes, gathers min(length, capacity) bytes there.
+// reporting a broken chain.  With `data`, gathers the chain's bytes there:
+// exactly `length` of them, zeros where a sector counts more bytes than its
+// data area holds.  Without, answers from the walk's remembered chains.
+// `entry_path` names the file in the report that extraction has followed
+// too many sectors (see Dos2Walk::steps_left).
 Dos2File dos2_read_file(Dos2Walk &walk, unsigned flags, std::uint32_t count, std::uint32_t start,
-                        std::uint8_t *data);
+                        std::vector<std::uint8_t> *data, const std::string &entry_path = std::string());

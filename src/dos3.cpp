@@ -1,8 +1,9 @@
 #include "dos3.h"
 
-#include "dos2.h"
 #include "extract.h"
+#include "listing.h"
 #include "messages.h"
+#include "names.h"
 
 #include <algorithm>
 #include <array>
@@ -157,7 +158,7 @@ int dos3_list(const AtrImage &image, const char *name, int atari_list, int lower
         show_out("%s: %u sectors of %u bytes, DOS 3, %u blocks free of %u total.\n", name,
                  image.sector_count, unsigned(image.sector_size), v.free, v.blocks);
     if (atari_list)
-        show_out("Directory of /\n\n");
+        listing_heading("");
 
     for (unsigned slot = 1; slot < dir_slots; slot++) {
         const std::uint8_t *sec = atr_sector(image, dir_sector + slot / 8);
@@ -172,7 +173,7 @@ int dos3_list(const AtrImage &image, const char *name, int atari_list, int lower
         if (!(flags & flag_exists))
             continue;
 
-        const Dos2Name n = dos2_name(e + 1, lower_case);
+        const AtariName n = names_8_3(e + 1, lower_case);
         const std::string entry_path = "/" + n.host;
         if (n.host.empty()) {
             show_msg("%s: invalid file name, skip", entry_path.c_str());
@@ -206,13 +207,11 @@ int dos3_list(const AtrImage &image, const char *name, int atari_list, int lower
 
         if (extract)
             extract_file(entry_path.substr(1), data.data(), std::min(size, held));
-        else if (atari_list)
-            show_out("%-12s %7u\n", n.atari, size);
         else
-            show_out("%8u\t\t%s\n", size, entry_path.c_str());
+            listing_entry(atari_list, n.atari, 12, size, entry_path, false);
     }
 
     if (atari_list)
-        show_out("\n");
+        out_line("\n");
     return 0;
 }

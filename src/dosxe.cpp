@@ -1,8 +1,9 @@
 #include "dosxe.h"
 
-#include "dos2.h"
 #include "extract.h"
+#include "listing.h"
 #include "messages.h"
+#include "names.h"
 #include "walkguard.h"
 
 #include <algorithm>
@@ -365,15 +366,16 @@ void list_dir(XeWalk &w, std::uint32_t first, std::uint32_t file_no, const std::
     WalkScope scope(w.guard, first);
 
     if (w.atari_list)
-        show_out("Directory of %s\n\n", shown(path));
+        listing_heading(path);
 
     const XeDir dir = read_dir(w, first, file_no, path, true);
+    std::vector<ListingSubdir> later; // Atari style: walked after this directory's lines
 
     for (const std::uint8_t *e : dir.entries) {
         const unsigned flags = e[0];
         if (flags & fl_dead)
             continue;
-        const Dos2Name name = dos2_name(e + e_name, w.lower_case);
+        const AtariName name = names_8_3(e + e_name, w.lower_case);
         if (name.host.empty()) {
             show_msg("%s: invalid file name, skip", shown(path));
             continue;
@@ -399,14 +401,15 @@ void list_dir(XeWalk &w, std::uint32_t first, std::uint32_t file_no, const std::
             // In the Atari style subdirectories are walked after the listing
             // of this one (second pass below).
             if (w.atari_list) {
-                show_out("%-12s  <DIR>\n", name.atari);
+                listing_entry(1, name.atari, 12, 0, entry_path, true);
+                later.push_back({entry_path, sub, le16(e + e_file_no)});
                 continue;
             }
             if (w.extract) {
                 extract_dir(host_path);
             } else {
                 const XeDir d = read_dir(w, sub, le16(e + e_file_no), entry_path, false);
-                show_out("%8u\t\t%s/\n", d.clusters * cluster_size, entry_path.c_str());
+                listing_entry(0, name.atari, 12, d.clusters * cluster_size, entry_path, true);
             }
             if (walk_guard_allows(w.guard, sub, entry_path.c_str()))
                 list_dir(w, sub, le16(e + e_file_no), entry_path);
@@ -421,29 +424,16 @@ void list_dir(XeWalk &w, std::uint32_t first, std::uint32_t file_no, const std::
         std::vector<std::uint8_t> data;
         read_file(w, e, entry_path, w.extract ? &data : nullptr);
         if (w.extract) {
-            extract_file(host_path, data.data(), data.size());
-            stamp(host_path, e);
-        } else if (w.atari_list) {
-            show_out("%-12s %7u\n", name.atari, size);
+            const std::string written = extract_file(host_path, data.data(), data.size());
+            stamp(written, e);
         } else {
-            show_out("%8u\t\t%s\n", size, entry_path.c_str());
+            listing_entry(w.atari_list, name.atari, 12, size, entry_path, false);
         }
     }
 
-    if (!w.atari_list)
-        return;
-    show_out("\n");
-    for (const std::uint8_t *e : dir.entries) {
-        if ((e[0] & (fl_dead | fl_in_use | fl_dir)) != (fl_in_use | fl_dir) || !first_cluster_ok(w, e))
-            continue;
-        const Dos2Name name = dos2_name(e + e_name, w.lower_case);
-        if (name.host.empty())
-            continue;
-        const std::string entry_path = path + "/" + name.host;
-        const std::uint32_t sub = le16(e + e_maps);
-        if (walk_guard_allows(w.guard, sub, entry_path.c_str()))
-            list_dir(w, sub, le16(e + e_file_no), entry_path);
-    }
+    if (w.atari_list)
+        listing_close_dir(later, w.guard,
+                          [&](const ListingSubdir &sub) { list_dir(w, sub.first, sub.owner, sub.path); });
 }
 
 } // namespace

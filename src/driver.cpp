@@ -5,17 +5,59 @@
 #include "dos2.h"
 #include "dos3.h"
 #include "dosxe.h"
+#include "extract.h"
 #include "howfen.h"
 #include "messages.h"
 #include "sparta.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
+
+// The host calls of the driver, one form per system.
+#ifdef _WIN32
+int host_chdir(const char *path)
+{
+    return _chdir(path);
+}
+
+int host_mkdir(const char *path)
+{
+    return _mkdir(path);
+}
+
+// The size of the file at `path`, or 0 when it cannot be had.
+std::uint64_t host_file_size(const char *path)
+{
+    struct _stat64 st;
+    return _stat64(path, &st) == 0 ? std::uint64_t(st.st_size) : 0;
+}
+#else
+int host_chdir(const char *path)
+{
+    return chdir(path);
+}
+
+int host_mkdir(const char *path)
+{
+    return mkdir(path, 0777);
+}
+
+std::uint64_t host_file_size(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 ? std::uint64_t(st.st_size) : 0;
+}
+#endif
 
 const char usage_text[] = "Usage: %s [options] <atr_image_file>\nOptions:\n"
                           "\t-a\tShow listing in Atari instead of UNIX format.\n"
@@ -84,12 +126,12 @@ Options scan_options(int argc, char **argv)
 // Enters the extraction directory, creating it (one level) when it is absent.
 void enter_extract_path(const char *path)
 {
-    if (chdir(path) == 0)
+    if (host_chdir(path) == 0)
         return;
     if (errno != ENOENT)
         show_error("%s: invalid extract path, %s", path, std::strerror(errno));
     show_msg("creating output path '%s'.", path);
-    if (mkdir(path, 0777) != 0 || chdir(path) != 0)
+    if (host_mkdir(path) != 0 || host_chdir(path) != 0)
         show_error("can't create path, '%s': %s", path, std::strerror(errno));
 }
 
@@ -99,6 +141,10 @@ int run(int argc, char **argv)
     // Loaded before any change of directory: a relative image path means
     // what it meant where the program was started.
     std::unique_ptr<AtrImage> image = atr_load(o.image_path);
+    // The budget is taken from the image file as it lies on the host (a
+    // container's decoded disk may be larger), before the directory changes.
+    if (o.extract)
+        extract_set_budget(o.image_path, extract_budget(host_file_size(o.image_path)));
     if (o.extract_path)
         enter_extract_path(o.extract_path);
     int status = driver_probe(*image, o.image_path, o.atari_list, o.lower_case, o.extract);
@@ -110,6 +156,7 @@ int run(int argc, char **argv)
 
 int driver_probe(const AtrImage &image, const char *name, int atari_list, int lower_case, int extract)
 {
+    extract_reset();
     // SpartaDOS first: its boot record is decisive, and SpartaDOS disks can
     // hold file data in sector 360 that looks like a DOS 2 VTOC.  HOWFEN
     // menus carry a 12-byte signature.  The DOS 2 family is recognised from

@@ -1,7 +1,9 @@
 #include "howfen.h"
 
 #include "extract.h"
+#include "listing.h"
 #include "messages.h"
+#include "names.h"
 
 #include <cstring>
 
@@ -45,14 +47,7 @@ std::string howfen_name(const std::uint8_t *title, int lower_case)
 {
     std::string name;
     for (int i = 0; i < 25; i++) {
-        std::uint8_t b = screen_to_atascii(title[i]);
-        if (((b & 0xDF) >= 0xC1 && (b & 0xDF) <= 0xDA) || (b >= 0xB0 && b <= 0xB9))
-            b &= 0x7F;
-        if (lower_case && b >= 'A' && b <= 'Z')
-            b = std::uint8_t(b + 0x20);
-        if (b < 0x20 || b > 0x7A || b == '.' || b == '/' || b == '?' || b == '\\' || b == '`')
-            b = '_';
-        name += char(b);
+        name += names_host_char(names_plain_video(screen_to_atascii(title[i])), lower_case);
     }
     name.erase(name.find_last_not_of(' ') + 1);
     return name;
@@ -112,10 +107,8 @@ int howfen_list(const AtrImage &image, const char *name, int atari_list, int low
             static const std::uint8_t nothing = 0;
             const std::uint8_t *bytes = size ? atr_run(image, first, size) : &nothing;
             extract_file(title, bytes, size);
-        } else if (atari_list) {
-            show_out("%-20s %7u\n", title.c_str(), size);
         } else {
-            show_out("%8u\t\t/%s\n", size, title.c_str());
+            listing_entry(atari_list, title, 20, size, "/" + title, false);
         }
     }
     return 0;

@@ -69,42 +69,6 @@ void show_out(const char *fmt, ...)
     va_end(ap);
 }
 
-void out_u(std::string &line, std::uint32_t value, int width)
-{
-    char digits[10];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value);
-    if (width > n)
-        line.append(std::size_t(width - n), ' ');
-    while (n)
-        line += digits[--n];
-}
-
-void out_02d(std::string &line, int value)
-{
-    if (value >= 100)
-        out_u(line, std::uint32_t(value), 0);
-    else {
-        line += char('0' + value / 10);
-        line += char('0' + value % 10);
-    }
-}
-
-void out_s(std::string &line, std::string_view text, int width)
-{
-    line += text;
-    if (width > int(text.size()))
-        line.append(std::size_t(width) - text.size(), ' ');
-}
-
-void out_line(const std::string &line)
-{
-    std::fwrite(line.data(), 1, line.size(), msg_out);
-}
-
 void show_memory_error()
 {
     show_error("memory error!\n");

@@ -10,9 +10,15 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <string_view>
 #include <memory>
+
+// The printf family that the message functions follow: on MinGW-w64 its
+// own (C99, %zu included), which the program is built to use.
+#ifdef __MINGW_PRINTF_FORMAT
+#define MSG_PRINTF __MINGW_PRINTF_FORMAT
+#else
+#define MSG_PRINTF printf
+#endif
 
 // "can´t" with an acute accent (UTF-8 0xC2 0xB4), as every message spells it.
 #define CANT "can\xC2\xB4t"
@@ -30,13 +36,13 @@ struct ProgramExit {
     int status;
 };
 
-[[noreturn]] [[gnu::format(printf, 1, 2)]] void show_error(const char *fmt, ...);
-[[gnu::format(printf, 1, 2)]] void show_msg(const char *fmt, ...);
-[[noreturn]] [[gnu::format(printf, 1, 2)]] void show_opt_error(const char *fmt, ...);
+[[noreturn]] [[gnu::format(MSG_PRINTF, 1, 2)]] void show_error(const char *fmt, ...);
+[[gnu::format(MSG_PRINTF, 1, 2)]] void show_msg(const char *fmt, ...);
+[[noreturn]] [[gnu::format(MSG_PRINTF, 1, 2)]] void show_opt_error(const char *fmt, ...);
 [[noreturn]] void show_version();
 
 // Formatted listing or summary output on msg_out.
-[[gnu::format(printf, 1, 2)]] void show_out(const char *fmt, ...);
+[[gnu::format(MSG_PRINTF, 1, 2)]] void show_out(const char *fmt, ...);
 
 // "s" after a count other than one, for the counts that reports give
 // ("1 sector", "2 sectors").
@@ -44,14 +50,6 @@ inline const char *plural(std::uint64_t n)
 {
     return n == 1 ? "" : "s";
 }
-
-// Listing lines assembled without printf, for the lines a large disk prints
-// thousands of.  Each appends to `line` exactly what the printf conversion
-// in its comment makes of the value; out_line writes the line to msg_out.
-void out_u(std::string &line, std::uint32_t value, int width);     // "%<width>u"
-void out_02d(std::string &line, int value);                         // "%02d", value >= 0
-void out_s(std::string &line, std::string_view text, int width);   // "%-<width>s"
-void out_line(const std::string &line);
 
 // Allocation that never comes back empty-handed: failure is the fatal
 // "memory error!".  Release with std::free, or hold in a CBuffer.
@@ -66,25 +64,6 @@ using CBuffer = std::unique_ptr<unsigned char[], FreeDeleter>;
 inline CBuffer check_buffer(std::size_t size, bool zeroed)
 {
     return CBuffer(static_cast<unsigned char *>(zeroed ? check_calloc(size, 1) : check_malloc(size)));
-}
-
-// A buffer that one walk reuses for every file it extracts: it grows to the
-// largest file and is never zeroed, so extracting many files costs one
-// allocation and the pages of the largest.
-struct ReusedBuffer {
-    CBuffer bytes;
-    std::size_t size = 0;
-};
-
-// At least `size` bytes of `buffer`, of no particular content.
-inline unsigned char *reused_buffer(ReusedBuffer &buffer, std::size_t size)
-{
-    if (size > buffer.size || !buffer.bytes) {
-        buffer.bytes.reset();
-        buffer.bytes = check_buffer(size, false);
-        buffer.size = size;
-    }
-    return buffer.bytes.get();
 }
 
 // The fatal memory error, also used when the C++ library runs out of memory.

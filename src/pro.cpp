@@ -1,5 +1,6 @@
 #include "pro.h"
 
+#include "container.h"
 #include "messages.h"
 
 #include <cstring>
@@ -42,44 +43,32 @@ bool pro_signature(std::span<const std::uint8_t> file)
     return be16(file.data()) == records && file[2] == 'P' && (file[3] == '2' || file[3] == '3');
 }
 
-// One kind of damage: how many sectors it touches and the first of them.
-struct ProDamage {
-    std::uint32_t count = 0;
-    std::uint32_t first = 0;
-
-    void add(std::uint32_t sector)
-    {
-        if (count++ == 0)
-            first = sector;
-    }
-};
-
+// Each kind of damage by sector number.
 struct ProReport {
-    ProDamage missing;   // sectors after the last record
-    ProDamage not_found; // deliberate bad sectors: read as zeros
-    ProDamage crc;       // stored bytes used
-    ProDamage lost_data; // stored bytes used
-    ProDamage dangling;  // a phantom field names a record the file does not hold
+    DamageTally missing;   // sectors after the last record
+    DamageTally not_found; // deliberate bad sectors: read as zeros
+    DamageTally crc;       // stored bytes used
+    DamageTally lost_data; // stored bytes used
+    DamageTally dangling;  // a phantom field names a record the file does not hold
 };
-
 
 void pro_print(const ProReport &r, const char *name)
 {
-    if (r.missing.count)
-        show_msg("%s: PRO image ends early: %u sector%s missing from sector %u", name, r.missing.count,
-                 plural(r.missing.count), r.missing.first);
-    if (r.not_found.count)
-        show_msg("%s: PRO record not found: %u sector%s from sector %u read as zeros", name, r.not_found.count,
-                 plural(r.not_found.count), r.not_found.first);
-    if (r.crc.count)
-        show_msg("%s: PRO CRC error: %u sector%s from sector %u, stored data used", name, r.crc.count,
-                 plural(r.crc.count), r.crc.first);
-    if (r.lost_data.count)
-        show_msg("%s: PRO lost data (long sector): %u sector%s from sector %u, stored data used", name,
-                 r.lost_data.count, plural(r.lost_data.count), r.lost_data.first);
-    if (r.dangling.count)
-        show_msg("%s: PRO phantom past the end of the image: %u sector%s from sector %u", name, r.dangling.count,
-                 plural(r.dangling.count), r.dangling.first);
+    if (const DamageTally &t = r.missing; t.count)
+        show_msg("%s: PRO image ends early: %u sector%s missing from sector %u", name, t.count, plural(t.count),
+                 unsigned(t.first));
+    if (const DamageTally &t = r.not_found; t.count)
+        show_msg("%s: PRO record not found: %u sector%s from sector %u read as zeros", name, t.count,
+                 plural(t.count), unsigned(t.first));
+    if (const DamageTally &t = r.crc; t.count)
+        show_msg("%s: PRO CRC error: %u sector%s from sector %u, stored data used", name, t.count, plural(t.count),
+                 unsigned(t.first));
+    if (const DamageTally &t = r.lost_data; t.count)
+        show_msg("%s: PRO lost data (long sector): %u sector%s from sector %u, stored data used", name, t.count,
+                 plural(t.count), unsigned(t.first));
+    if (const DamageTally &t = r.dangling; t.count)
+        show_msg("%s: PRO phantom past the end of the image: %u sector%s from sector %u", name, t.count,
+                 plural(t.count), unsigned(t.first));
 }
 
 } // namespace
@@ -88,7 +77,9 @@ std::unique_ptr<AtrImage> pro_decode(std::span<const std::uint8_t> file, const c
 {
     if (!pro_signature(file))
         return nullptr;
-    const std::uint32_t records = be16(file.data());
+    // The signature made the length 16 + 140 * records.
+    ByteCursor in{file};
+    const std::uint32_t records = be16(in.take(pro_header_size));
     const std::uint32_t held = records < pro_sectors ? records : pro_sectors;
 
     // The main record of each sector is the copy served.  Phantoms exist to
@@ -99,8 +90,9 @@ std::unique_ptr<AtrImage> pro_decode(std::span<const std::uint8_t> file, const c
     std::unique_ptr<AtrImage> disk = atr_create(int(pro_data_size), pro_sectors);
     ProReport report;
     for (std::uint32_t sector = 1; sector <= held; sector++) {
-        // In the file: the signature made the length 16 + 140 * records.
-        const std::uint8_t *rec = file.data() + pro_header_size + std::size_t(sector - 1) * pro_record_size;
+        const std::uint8_t *rec = in.take(pro_record_size);
+        if (!rec)
+            break;
         const std::uint8_t controller = rec[1];
         if (!(controller & pro_not_found)) {
             // The drive found no such sector; the record's bytes are whatever
@@ -121,7 +113,7 @@ std::unique_ptr<AtrImage> pro_decode(std::span<const std::uint8_t> file, const c
             }
     }
     if (held < pro_sectors)
-        report.missing = {pro_sectors - held, held + 1};
+        report.missing = {pro_sectors - held, held + 1, 0};
 
     pro_print(report, name);
     return disk;

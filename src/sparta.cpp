@@ -1,7 +1,8 @@
 #include "sparta.h"
 
-#include "extract.h"
+#include "listing.h"
 #include "messages.h"
+#include "names.h"
 
 #include <algorithm>
 #include <cstring>
@@ -42,18 +43,11 @@ int sparta_name(char *host, char *atari, const std::uint8_t *src, int length, in
     int n = 0;
     bool dot = false;
     for (int i = 0; i < length; i++) {
-        std::uint8_t b = src[i];
-        char c;
-        if (lower_case && b >= 'A' && b <= 'Z')
-            c = char(b + 0x20);
-        else if (b < 0x20 || b == '/' || b == '.' || b == '?')
-            c = '_';
-        else if (b == '\\' || b == '`' || b > 'z')
-            c = '_';
-        else if (b == ' ')
+        // Blanks vanish from the host name; an upper-case letter taken to
+        // lower case is never one.
+        if (src[i] == ' ')
             continue;
-        else
-            c = char(b);
+        const char c = names_host_char(src[i], lower_case);
         if (i >= 8 && !dot) {
             host[n++] = '.';
             dot = true;
@@ -66,7 +60,7 @@ int sparta_name(char *host, char *atari, const std::uint8_t *src, int length, in
 }
 
 std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, std::uint32_t wanted,
-                              std::uint8_t *out, bool to_first_hole)
+                              std::uint8_t *out)
 {
     const std::uint8_t *map = first_map > 1 ? atr_sector(image, first_map) : nullptr;
     if (!map) {
@@ -95,11 +89,8 @@ std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, st
         pos += 2;
         if (data_sector == 0) {
             // A hole: a sector's worth of zero bytes not stored on the disk.
-            if (out) {
+            if (out)
                 std::memset(out + done, 0, chunk);
-                if (to_first_hole)
-                    out = nullptr;
-            }
         } else {
             const std::uint8_t *sec = data_sector > 1 ? atr_sector(image, data_sector) : nullptr;
             if (!sec) {
@@ -117,194 +108,238 @@ std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, st
 
 namespace {
 
-// Marks for every sector number the image has.
-SectorMarks marks_for(const AtrImage &image)
-{
-    return SectorMarks(std::size_t(image.sector_count) + 1);
-}
-
-// The allocated size of a chain whose first map sector is valid.
-std::uint32_t chain_allocation(const AtrImage &image, std::uint32_t first_map, SectorMarks &marks)
-{
-    const std::uint32_t s = std::uint32_t(image.sector_size);
-    // A chain that comes back to one of its own map sectors ends there.
-    marks.new_chain();
-    std::uint32_t total = 0;
-    std::uint32_t cur = first_map;
-    const std::uint8_t *map;
-    while ((map = atr_sector(image, cur)) != nullptr && !marks.passed(cur)) {
-        for (std::uint32_t off = 4; off + 1 < s; off += 2)
-            if (le16(map + off) != 0)
-                total += s;
-        cur = le16(map);
-    }
-    return total;
-}
-
 bool map_start_valid(const AtrImage &image, std::uint32_t first_map)
 {
     return first_map > 1 && first_map <= image.sector_count;
 }
 
-} // namespace
-
-std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
+// Bytes allocated by one map sector: its non-zero data sector numbers.
+std::uint32_t map_allocation(const std::uint8_t *map, std::uint32_t s)
 {
-    if (!map_start_valid(image, first_map)) {
-        show_msg("invalid sector map");
-        return 0;
-    }
-    SectorMarks marks = marks_for(image);
-    return chain_allocation(image, first_map, marks);
+    std::uint32_t total = 0;
+    for (std::uint32_t off = 4; off + 1 < s; off += 2)
+        if (le16(map + off) != 0)
+            total += s;
+    return total;
 }
 
-namespace {
-
-SpartaMapProfile first_profile(const AtrImage &image, std::uint32_t first_map)
+// The allocated size from map sector `first` on (valid), from the walk's
+// remembered sizes.  A chain that comes back to one of its own map sectors
+// ends there, so a map sector on a loop gives the loop's total; every
+// other gives its own and what its successor gives.  The map sectors not
+// yet known are scanned once and then remembered.
+std::uint32_t remembered_size(SpartaWalk &walk, std::uint32_t first)
 {
-    SpartaMapProfile p;
-    p.map = first_map;
-    if (first_map <= 1 || !atr_sector(image, first_map))
-        p.stop = SpartaMapProfile::bad_first_map;
-    return p;
-}
-
-// Scans on until the chain names `needed` chunks or yields no more.  A scan
-// never needs to notice a chain that comes back to itself: every map sector
-// it passes names (s - 4) / 2 more chunks, so it reaches `needed` (at most
-// 2^24 bytes' worth) after a bounded number of maps, loop or no loop, and
-// reading the file would deliver all it wants.
-void extend_profile(const AtrImage &image, SpartaMapProfile &p, std::uint64_t needed)
-{
-    const std::uint32_t s = std::uint32_t(image.sector_size);
-    while (p.stop == SpartaMapProfile::open && p.chunks < needed) {
-        const std::uint8_t *map = atr_sector(image, p.map);
-        for (; p.pos + 1 < s && p.chunks < needed; p.pos += 2) {
-            const std::uint32_t data_sector = le16(map + p.pos);
-            if (data_sector != 0 && (data_sector == 1 || data_sector > image.sector_count)) {
-                p.stop = SpartaMapProfile::bad_data_sector;
-                return;
-            }
-            p.chunks++;
+    const AtrImage &img = *walk.image;
+    const std::uint32_t s = std::uint32_t(img.sector_size);
+    std::vector<SpartaMapSize> &known = walk.sizes;
+    if (known.empty())
+        known.resize(std::size_t(img.sector_count) + 1);
+    struct Pending {
+        std::uint32_t map;
+        std::uint32_t bytes;
+    };
+    std::vector<Pending> pending;
+    walk.map_marks.new_chain();
+    std::uint32_t rest = 0;
+    const std::uint8_t *map;
+    for (std::uint32_t cur = first; (map = atr_sector(img, cur)) != nullptr; cur = le16(map)) {
+        if (known[cur].known) {
+            rest = known[cur].bytes;
+            break;
         }
-        if (p.pos + 1 < s)
-            return;
-        const std::uint32_t next = le16(map);
-        if (next == 0)
-            p.stop = SpartaMapProfile::chain_end;
-        else if (next <= 1 || !atr_sector(image, next))
-            p.stop = SpartaMapProfile::bad_next_map;
-        p.map = next;
-        p.pos = 4;
+        if (walk.map_marks.passed(cur)) {
+            std::size_t k = pending.size();
+            while (pending[k - 1].map != cur)
+                k--;
+            std::uint32_t loop = 0;
+            for (std::size_t i = k - 1; i < pending.size(); i++)
+                loop += pending[i].bytes;
+            for (std::size_t i = k - 1; i < pending.size(); i++)
+                known[pending[i].map] = {loop, true};
+            pending.resize(k - 1);
+            rest = loop;
+            break;
+        }
+        pending.push_back({cur, map_allocation(map, s)});
     }
-}
-
-// An entry's date and time as "%02d-%02d-%02d %02d:%02d", with seconds
-// ":%02d" after them.
-void out_date(std::string &line, const std::uint8_t *e, bool seconds)
-{
-    out_02d(line, e[17]);
-    line += '-';
-    out_02d(line, e[18]);
-    line += '-';
-    out_02d(line, e[19]);
-    line += ' ';
-    out_02d(line, e[20]);
-    line += ':';
-    out_02d(line, e[21]);
-    if (seconds) {
-        line += ':';
-        out_02d(line, e[22]);
+    for (std::size_t i = pending.size(); i-- > 0;) {
+        rest += pending[i].bytes;
+        known[pending[i].map] = {rest, true};
     }
+    return rest;
 }
 
-// A host-style line: "%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s" and `end`
-// ("/\n" for a directory).
-void host_line(SpartaWalk &walk, std::uint32_t size, const std::uint8_t *e, const std::string &entry_path,
-               const char *end)
-{
-    walk.line.clear();
-    out_u(walk.line, size, 8);
-    walk.line += '\t';
-    out_date(walk.line, e, true);
-    walk.line += '\t';
-    walk.line += entry_path;
-    walk.line += end;
-    out_line(walk.line);
-}
-
-// An Atari-style line: "%-12s %7u %02d-%02d-%02d %02d:%02d\n" for a file of
-// `*size` bytes, "%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n" for a directory.
-void atari_line(SpartaWalk &walk, const char *atari, const std::uint8_t *e, const std::uint32_t *size)
-{
-    walk.line.clear();
-    out_s(walk.line, atari, 12);
-    if (size) {
-        walk.line += ' ';
-        out_u(walk.line, *size, 7);
-        walk.line += ' ';
-    } else {
-        walk.line += "  <DIR>  ";
-    }
-    out_date(walk.line, e, false);
-    walk.line += '\n';
-    out_line(walk.line);
-}
-
-// sparta_map_size, remembered per first map sector for this walk.
+// sparta_map_size, from the walk's remembered sizes.
 std::uint32_t allocated_size(SpartaWalk &walk, std::uint32_t first_map)
 {
     if (!map_start_valid(*walk.image, first_map)) {
         show_msg("invalid sector map");
         return 0;
     }
-    auto known = walk.map_sizes.find(first_map);
-    if (known == walk.map_sizes.end())
-        known = walk.map_sizes.emplace(first_map, chain_allocation(*walk.image, first_map, walk.map_marks)).first;
-    return known->second;
+    return remembered_size(walk, first_map);
+}
+
+constexpr std::uint32_t no_end = 0xFFFFFFFF;
+
+// What the chain gives from the first slot of map sector `first` (valid)
+// on, from the walk's remembered results: the slots up to the first
+// invalid data sector, else this map's slots and what the next map gives.
+// A chain that loops with every slot valid gives without end.
+SpartaMapRest remembered_rest(SpartaWalk &walk, std::uint32_t first)
+{
+    const AtrImage &img = *walk.image;
+    const std::uint32_t s = std::uint32_t(img.sector_size);
+    const std::uint32_t slots = (s - 4) / 2;
+    std::vector<SpartaMapRest> &known = walk.rests;
+    if (known.empty())
+        known.resize(std::size_t(img.sector_count) + 1);
+    std::vector<std::uint32_t> pending;
+    walk.map_marks.new_chain();
+    SpartaMapRest rest;
+    for (std::uint32_t cur = first;;) {
+        if (known[cur].known) {
+            rest = known[cur];
+            break;
+        }
+        if (walk.map_marks.passed(cur)) {
+            // Every map of the loop is among the pending ones, and each of
+            // them passed its slots: reading never ends there.
+            rest = {no_end, SpartaMapRest::without_end, true};
+            std::size_t k = pending.size();
+            while (pending[k - 1] != cur)
+                k--;
+            for (std::size_t i = k - 1; i < pending.size(); i++)
+                known[pending[i]] = rest;
+            pending.resize(k - 1);
+            break;
+        }
+        const std::uint8_t *map = atr_sector(img, cur);
+        std::uint32_t good = 0;
+        for (std::uint32_t off = 4; off + 1 < s; off += 2, good++) {
+            const std::uint32_t d = le16(map + off);
+            if (d != 0 && (d == 1 || d > img.sector_count))
+                break;
+        }
+        if (good < slots) {
+            rest = {good, SpartaMapRest::bad_data_sector, true};
+            known[cur] = rest;
+            break;
+        }
+        pending.push_back(cur);
+        const std::uint32_t next = le16(map);
+        if (next == 0) {
+            rest = {0, SpartaMapRest::chain_end, true};
+            break;
+        }
+        if (next == 1 || !atr_sector(img, next)) {
+            rest = {0, SpartaMapRest::bad_next_map, true};
+            break;
+        }
+        cur = next;
+    }
+    for (std::size_t i = pending.size(); i-- > 0;) {
+        if (rest.chunks != no_end)
+            rest.chunks = rest.chunks + slots < rest.chunks ? no_end : rest.chunks + slots;
+        known[pending[i]] = rest;
+    }
+    return rest;
 }
 
 } // namespace
 
-SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map, std::uint64_t needed)
+std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
 {
-    SpartaMapProfile p = first_profile(image, first_map);
-    extend_profile(image, p, needed);
-    return p;
+    SpartaWalk walk;
+    walk.image = &image;
+    walk.map_marks = SectorMarks(std::size_t(image.sector_count) + 1);
+    return allocated_size(walk, first_map);
 }
 
 std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::uint32_t wanted)
 {
-    // Profiles that took more than a map sector's scan are remembered: a
-    // damaged disk can point thousands of entries at one long chain.  A
-    // chain of one map costs less to scan again than to remember.
-    const std::uint32_t s = std::uint32_t(walk.image->sector_size);
-    const std::uint64_t needed = (std::uint64_t(wanted) + s - 1) / s;
-    SpartaMapProfile fresh;
-    SpartaMapProfile *known = nullptr;
-    auto it = walk.profiles.find(first_map);
-    if (it != walk.profiles.end()) {
-        known = &it->second;
-    } else {
-        fresh = first_profile(*walk.image, first_map);
-        known = &fresh;
-    }
-    SpartaMapProfile &p = *known;
-    if (p.stop == SpartaMapProfile::bad_first_map) {
+    const AtrImage &img = *walk.image;
+    if (first_map <= 1 || !atr_sector(img, first_map)) {
         show_msg("invalid sector map");
         return 0;
     }
-    extend_profile(*walk.image, p, needed);
-    if (known == &fresh && p.chunks > (s - 4) / 2)
-        walk.profiles.emplace(first_map, p);
-    if (needed <= p.chunks)
+    const std::uint32_t s = std::uint32_t(img.sector_size);
+    const std::uint64_t needed = (std::uint64_t(wanted) + s - 1) / s;
+    const SpartaMapRest rest = remembered_rest(walk, first_map);
+    if (needed <= rest.chunks)
         return wanted;
-    if (p.stop == SpartaMapProfile::bad_next_map)
+    if (rest.stop == SpartaMapRest::bad_next_map)
         show_msg("invalid next sector map");
-    else if (p.stop == SpartaMapProfile::bad_data_sector)
+    else if (rest.stop == SpartaMapRest::bad_data_sector)
         show_msg("invalid data sector");
-    return std::uint32_t(p.chunks * s);
+    return rest.chunks * s;
 }
+
+namespace {
+
+// Copies a directory's bytes, `got` of them as counted, from the chain at
+// `first_map` into `out`, up to and including its first hole: the zeros of
+// a hole end the entries, so nothing after it is ever looked at.
+void copy_dir(const AtrImage &img, std::uint32_t first_map, std::uint32_t got, std::uint8_t *out)
+{
+    const std::uint32_t s = std::uint32_t(img.sector_size);
+    const std::uint8_t *map = atr_sector(img, first_map);
+    std::uint32_t pos = 4;
+    for (std::uint32_t done = 0; done < got;) {
+        if (pos >= s) {
+            map = atr_sector(img, le16(map)); // valid: the count passed it
+            pos = 4;
+        }
+        const std::uint32_t chunk = std::min(got - done, s);
+        const std::uint32_t d = le16(map + pos);
+        pos += 2;
+        if (d == 0) {
+            std::memset(out + done, 0, chunk);
+            return;
+        }
+        std::memcpy(out + done, atr_sector(img, d), chunk);
+        done += chunk;
+    }
+}
+
+// Claims for the directory at `first_map` the data sectors that hold the
+// entries a walk of it can examine: those before its first hole, within
+// the bytes a directory is read to.
+bool claim_dir(SpartaWalk &walk, std::uint32_t first_map, const std::string &entry_path)
+{
+    const AtrImage &img = *walk.image;
+    const std::uint32_t s = std::uint32_t(img.sector_size);
+    const std::uint32_t claim = walk_guard_new_claim(walk.guard);
+    const std::uint8_t *map = first_map > 1 ? atr_sector(img, first_map) : nullptr;
+    std::uint32_t pos = 4;
+    for (std::uint32_t chunk = 0; map && chunk < dir_limit / s; chunk++) {
+        if (pos >= s) {
+            const std::uint32_t next = le16(map);
+            map = next > 1 ? atr_sector(img, next) : nullptr;
+            pos = 4;
+            if (!map)
+                break;
+        }
+        const std::uint32_t d = le16(map + pos);
+        pos += 2;
+        if (d == 0 || d == 1 || d > img.sector_count)
+            break;
+        if (!walk_guard_claim(walk.guard, claim, d, entry_path.c_str()))
+            return false;
+    }
+    return true;
+}
+
+// Walks the subdirectory at `first_map` unless the guard refuses it.
+bool walk_subdir(SpartaWalk &walk, std::uint32_t first_map, const std::string &entry_path)
+{
+    if (!walk_guard_allows(walk.guard, first_map, entry_path.c_str()) || !claim_dir(walk, first_map, entry_path))
+        return false;
+    sparta_list_dir(walk, first_map, entry_path);
+    return true;
+}
+
+} // namespace
 
 void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::string &path)
 {
@@ -312,22 +347,21 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
     WalkScope scope(walk.guard, first_map);
 
     if (walk.atari_list)
-        show_out("Directory of %s\n\n", path.empty() ? "/" : path.c_str());
+        listing_heading(path);
 
-    // The entries end at the first zero status byte, so a directory's bytes
-    // after its first hole (a map of 126 or 62 slots mostly holds holes)
-    // are never looked at: they are counted, not copied.
-    CBuffer dir = check_buffer(dir_limit, false);
-    const std::uint32_t got = sparta_read_map(img, first_map, dir_limit, dir.get(), true);
+    const std::uint32_t got = sparta_count_map(walk, first_map, dir_limit);
     if (got == 0) {
         show_msg("%s: " CANT " get directory data", path.c_str());
         return;
     }
     if (got == dir_limit)
         show_msg("%s: directory too big", path.c_str());
+    CBuffer dir = check_buffer(dir_limit, false);
+    copy_dir(img, first_map, got, dir.get());
 
     char host[13];
     char atari[13];
+    std::vector<ListingSubdir> later; // Atari style: walked after this directory's lines
     // Entry 0 describes the directory itself.  An entry cut short by the end
     // of the bytes read ends the pass like an end marker.
     for (std::uint32_t off = entry_size; off + entry_size <= got; off += entry_size) {
@@ -336,7 +370,7 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
             break;
         // On a large disk the map sectors of successive entries lie far
         // apart; ask for the one a few entries ahead while this one is done.
-        if (off + (prefetch_ahead + 1) * entry_size <= got)
+        if (off + (prefetch_ahead + 1) * entry_size <= got && e[prefetch_ahead * entry_size] != 0)
             if (const std::uint8_t *ahead = atr_sector(img, le16(e + prefetch_ahead * entry_size + 1)))
                 __builtin_prefetch(ahead);
         if (!entry_live(e))
@@ -347,24 +381,23 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
         }
         const std::string entry_path = path + "/" + host;
         const std::uint32_t map = le16(e + 1);
+        const std::uint8_t *date = e + 17;
         const int day = e[17], month = e[18], year = e[19];
         const int hour = e[20], minute = e[21], second = e[22];
 
         const std::string host_path = walk.extract ? entry_path.substr(1) : std::string();
 
         if (e[0] & st_subdir) {
-            // In the Atari style subdirectories are walked after the listing
-            // of this one (second pass below).
             if (walk.atari_list) {
-                atari_line(walk, atari, e, nullptr);
+                listing_dated_entry(1, atari, 0, date, entry_path, true);
+                later.push_back({entry_path, map, 0});
                 continue;
             }
             if (walk.extract)
                 extract_dir(host_path);
             else
-                host_line(walk, allocated_size(walk, map), e, entry_path, "/\n");
-            if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
-                sparta_list_dir(walk, map, entry_path);
+                listing_dated_entry(0, atari, allocated_size(walk, map), date, entry_path, true);
+            walk_subdir(walk, map, entry_path);
             // The directory's time goes on after its contents are written.
             if (walk.extract)
                 set_file_time(host_path, day, month, year, hour, minute, second);
@@ -383,31 +416,18 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
         if (delivered < size)
             show_msg("%s: short file in disk", entry_path.c_str());
         if (walk.extract) {
-            extract_file(host_path, data, size);
-            set_file_time(host_path, day, month, year, hour, minute, second);
-        } else if (walk.atari_list) {
-            atari_line(walk, atari, e, &size);
+            const std::string written = extract_file(host_path, data, size);
+            set_file_time(written, day, month, year, hour, minute, second);
         } else {
-            host_line(walk, size, e, entry_path, "\n");
+            listing_dated_entry(walk.atari_list, atari, size, date, entry_path, false);
         }
     }
 
-    if (!walk.atari_list)
-        return;
-    show_out("\n");
-    for (std::uint32_t off = entry_size; off + entry_size <= got; off += entry_size) {
-        const std::uint8_t *e = dir.get() + off;
-        if (e[0] == 0)
-            break;
-        if (!entry_live(e) || !(e[0] & st_subdir))
-            continue;
-        if (sparta_name(host, atari, e + 6, 11, walk.lower_case) == 0)
-            continue;
-        const std::string entry_path = path + "/" + host;
-        const std::uint32_t map = le16(e + 1);
-        if (walk_guard_allows(walk.guard, map, entry_path.c_str()))
-            sparta_list_dir(walk, map, entry_path);
-    }
+    if (walk.atari_list)
+        listing_close_dir(later, walk.guard, [&](const ListingSubdir &sub) {
+            if (claim_dir(walk, sub.first, sub.path))
+                sparta_list_dir(walk, sub.first, sub.path);
+        });
 }
 
 int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,
@@ -465,6 +485,7 @@ int spartados_list(const AtrImage &image, const char *name, int atari_list, int 
     walk->lower_case = lower_case;
     walk->extract = extract;
     walk->map_marks = SectorMarks(std::size_t(count) + 1);
+    claim_dir(*walk, b.root_map, "");
     sparta_list_dir(*walk, b.root_map, "");
     return 0;
 }

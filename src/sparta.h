@@ -6,24 +6,27 @@
 // 23-byte entries that carry each entry's date and time.
 #pragma once
 
+#include "extract.h"
 #include "image.h"
-#include "messages.h"
 #include "walkguard.h"
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
-// How far a map chain can be read, as far as a listing has needed to know:
-// the maps scanned so far name `chunks` sectors' worth of data (holes
-// included).  While `stop` is `open` the scan goes on at slot `pos` of map
-// sector `map`; otherwise `stop` says why the chain yields no more.
-struct SpartaMapProfile {
-    enum Stop { open, chain_end, bad_first_map, bad_next_map, bad_data_sector };
-    std::uint64_t chunks = 0;
-    std::uint32_t map = 0;
-    std::uint32_t pos = 4;
-    Stop stop = open;
+// What a sector-map chain gives from the first slot of one of its map
+// sectors on, remembered by the walk.
+struct SpartaMapRest {
+    enum Stop : std::uint8_t { chain_end, bad_next_map, bad_data_sector, without_end };
+    std::uint32_t chunks = 0; // sectors' worth of data (holes included) before the chain stops
+    Stop stop = chain_end;     // without_end: the chain loops, every slot valid
+    bool known = false;
+};
+
+// The allocated size of a chain from one of its map sectors on.
+struct SpartaMapSize {
+    std::uint32_t bytes = 0;
+    bool known = false;
 };
 
 struct SpartaWalk {
@@ -33,14 +36,16 @@ struct SpartaWalk {
     int extract = 0;
 
     // State of one run of the walk.  A listing needs only what reading a
-    // file would deliver and report; the profiles of the map chains met so
-    // far answer that without reading the file again for every entry.
+    // file would deliver and report, and the space a directory's chain
+    // allocates.  Damaged disks point many entries into one chain, at
+    // different map sectors of it; so what the chain gives from each map
+    // sector on is remembered, and no map sector is scanned twice in a
+    // listing, whatever the entries share.
     WalkGuard guard;
-    std::unordered_map<std::uint32_t, SpartaMapProfile> profiles;
-    std::unordered_map<std::uint32_t, std::uint32_t> map_sizes;
-    SectorMarks map_marks; // for the allocated size of directories
-    std::string line;      // the listing line being built
-    ReusedBuffer file_buffer; // the file being extracted
+    std::vector<SpartaMapRest> rests; // by map sector number
+    std::vector<SpartaMapSize> sizes; // by map sector number
+    SectorMarks map_marks;            // the map sectors of the chain being followed
+    ReusedBuffer file_buffer;         // the file being extracted
 };
 
 int spartados_list(const AtrImage &image, const char *name, int atari_list, int lower_case,
@@ -54,19 +59,13 @@ int sparta_name(char *host, char *atari, const std::uint8_t *src, int length, in
 
 // Gathers up to `wanted` bytes through the map chain that starts in
 // `first_map`.  With `out` null only counts what would be delivered (the
-// same reports are made).  With `to_first_hole`, copying stops after the
-// first hole, whose zeros end a directory, and the rest is only counted.
-// Returns the bytes delivered.
+// same reports are made).  Returns the bytes delivered.
 std::uint32_t sparta_read_map(const AtrImage &image, std::uint32_t first_map, std::uint32_t wanted,
-                              std::uint8_t *out, bool to_first_hole = false);
+                              std::uint8_t *out);
 
 // Bytes allocated to the chain: its non-zero data sector numbers times the
 // sector size.
 std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map);
-
-// The profile of the chain that starts in `first_map`, scanned until it
-// names `needed` chunks or yields no more (no reports).
-SpartaMapProfile sparta_map_profile(const AtrImage &image, std::uint32_t first_map, std::uint64_t needed);
 
 // What sparta_read_map would return for `wanted` bytes, with the same
 // reports, without copying anything; answers from the walk's profiles.

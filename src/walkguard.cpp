@@ -16,3 +16,21 @@ bool walk_guard_allows(const WalkGuard &guard, std::uint32_t first, const char *
     }
     return true;
 }
+
+std::uint32_t walk_guard_new_claim(WalkGuard &guard)
+{
+    return ++guard.claims;
+}
+
+bool walk_guard_claim(WalkGuard &guard, std::uint32_t claim, std::uint32_t sector, const char *entry_path)
+{
+    if (sector >= guard.owner.size())
+        guard.owner.resize(std::size_t(sector) + 1);
+    std::uint32_t &owner = guard.owner[sector];
+    if (owner != 0 && owner != claim) {
+        show_msg("%s: directory already visited, skip", entry_path);
+        return false;
+    }
+    owner = claim;
+    return true;
+}

@@ -1,9 +1,12 @@
 // The guard shared by the two directory walks (DOS 2 family and SpartaDOS).
 //
 // A damaged disk can point a subdirectory entry back at a directory that is
-// being walked, or many entries at one directory.  Each directory, known by
-// its first sector, is walked at most once per run, and never more than
-// walk_max_depth levels below the root.
+// being walked, or many entries at one directory, or point two directories
+// at sectors they share.  Each directory, known by its first sector, is
+// walked at most once per run, no sector that holds a directory's entries
+// is listed twice in one run, and no directory lies more than
+// walk_max_depth levels below the root.  So what a listing prints is
+// bounded by what the image holds.
 #pragma once
 
 #include <algorithm>
@@ -48,12 +51,25 @@ struct SectorMarks {
 
 struct WalkGuard {
     std::vector<bool> visited = std::vector<bool>(65536); // by 16-bit first sector
+    // For each sector that holds directory entries: the claim (below) that
+    // took it, 0 for none.
+    std::vector<std::uint32_t> owner = std::vector<std::uint32_t>(65536);
+    std::uint32_t claims = 0;
     unsigned depth = 0; // directories on the current path, the root included
 };
 
 // Whether the subdirectory that starts in `first` may be walked from the
 // directory being walked now.  When not, says why, naming `entry_path`.
 bool walk_guard_allows(const WalkGuard &guard, std::uint32_t first, const char *entry_path);
+
+// Before a directory is walked, each sector that holds its entries is
+// claimed for it, under a claim number from walk_guard_new_claim.  A sector
+// that an earlier claim took (a directory listed before, or one refused)
+// refuses the directory: walk_guard_claim then says "directory already
+// visited, skip", naming `entry_path`, and returns false.  A directory may
+// name one of its own sectors twice.
+std::uint32_t walk_guard_new_claim(WalkGuard &guard);
+bool walk_guard_claim(WalkGuard &guard, std::uint32_t claim, std::uint32_t sector, const char *entry_path);
 
 // Held for the duration of one directory's walk: marks the directory as
 // visited as soon as its walk starts and keeps count of the depth.

@@ -15,26 +15,15 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Loaded { std::unique_ptr<AtrImage> img; int status; std::string err; };
 
-// Loads `file` as "d.atr" inside run_handler, which captures the messages.
+// Loads `file` as "d.atr" inside run_captured, which captures the messages.
 Loaded load(const Bytes &file)
 {
-    static const Bytes *in;
-    static std::unique_ptr<AtrImage> out;
-    in = &file;
-    auto load_in = [](const AtrImage &, const char *, int, int, int) { out = atr_load_bytes(*in, "d.atr"); return 0; };
-    RunResult r = run_handler(load_in, AtrImage{}, "d.atr");
+    std::unique_ptr<AtrImage> out;
+    RunResult r = run_captured([&] { out = atr_load_bytes(file, "d.atr"); return 0; });
     return {std::move(out), r.status, r.err};
 }
 
 Bytes fill(std::size_t n, std::uint8_t v) { return Bytes(n, v); }
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 // An ATR header declaring `n` data bytes of `s`-byte sectors, then `body`.
 Bytes atr(std::uint64_t n, int s, std::initializer_list<Bytes> body = {}) { return cat({atr_header(n, s), cat(body)}); }

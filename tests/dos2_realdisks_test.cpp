@@ -84,10 +84,14 @@ TEST(Dos2RealDisks, ListingsAndExtraction)
     EXPECT_EQ(run_vorlen({"vorlen", "-X", out.path, "atrcopy__dos_sd_test3.atr"}, dir).status, 0);
     for (const std::string &n : test3)
         EXPECT_EQ(read_file(out / n), franny_content(n)) << n;
-    // Two entries named KOALA: the first (empty) is written, the second stops the run.
+    // Two entries named KOALA: the first (empty) is written as KOALA, the second as KOALA.2.
     TempDir koala;
     RunResult r = run_vorlen({"vorlen", "-X", koala.path, "130XE_SIO2SD__Superdos_2.9_v2.atr"}, dir);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.ends_with("MAC65.COM\nKOALA\nKOALA\nvorlen: Error, KOALA: file already exists.\n")) << r.err;
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("MAC65.COM\nKOALA\nKOALA\nvorlen: KOALA: name taken by an earlier file of this disk, "
+                         "written as KOALA.2\nKOALA.2\nUSSECTOR\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(fs::file_size(koala / "KOALA"), 0u);
+    EXPECT_EQ(fs::file_size(koala / "KOALA.2"), 16485u);
 }

@@ -155,7 +155,7 @@ TEST(Dos2Names, Mapping)
         {"\xDA\xE1\xB9        ", 1, "za9", "za9         "},
     };
     for (const auto &c : cases) {
-        Dos2Name n = dos2_name(reinterpret_cast<const std::uint8_t *>(c.raw.c_str()), c.lower);
+        AtariName n = dos2_name(reinterpret_cast<const std::uint8_t *>(c.raw.c_str()), c.lower);
         EXPECT_EQ(n.host, c.host) << c.raw;
         EXPECT_EQ(std::string(n.atari), c.atari) << c.raw;
     }
@@ -202,10 +202,36 @@ TEST(Dos2Chains, FormsReportsAndSkippedEntries)
     ScopedChdir cd(dir.path);
     EXPECT_EQ(list(d, 0, 0, 1).status, 0);
     EXPECT_EQ(read_file("EMPTY"), std::vector<std::uint8_t>());
-    EXPECT_EQ(read_file("LONG"), bytes_of(128, 5));
+    EXPECT_EQ(read_file("LONG"), bytes_of(250, 5)); // the whole chain, as listed, not its one counted sector
     std::vector<std::uint8_t> over = bytes_of(135, 9);
     over.insert(over.begin() + 125, 130, 0);
     EXPECT_EQ(read_file("OVER"), over);
+}
+
+// A file left open for writing keeps the count it had when opened, while
+// its chain holds all that was written: listed and extracted whole, in
+// both link forms, with the report that the two disagree.
+TEST(Dos2Chains, LongerThanItsEntry)
+{
+    struct { int s; std::uint32_t n; std::uint8_t code, flags; Dos2Form form; } cases[] = {
+        {128, 720, 2, dos2_file, Dos2Form::dos2},
+        {256, 1440, 3, mydos_file, Dos2Form::dos2_wide},
+    };
+    for (const auto &c : cases) {
+        Dos2Disk d(c.s, c.n, {.code = c.code, .total = c.n - 13});
+        const std::vector<std::uint8_t> data = bytes_of(std::size_t(c.s - 3) * 4 + 12, 3);
+        d.entry(dos2_root_sector, 0, dos2_entry(c.flags, 1, 600, "OPEN.DAT"));
+        d.chain_in({600, 601, 602, 603, 604}, data, c.form);
+        d.entry(dos2_root_sector, 1, dos2_entry(c.flags, 0, 600, "ZERO.DAT")); // count 0: empty
+        RunResult r = list(d);
+        EXPECT_EQ(body(r), line(unsigned(data.size()), "/OPEN.DAT") + line(0, "/ZERO.DAT")) << c.s;
+        EXPECT_EQ(r.err, "vorlen: /OPEN.DAT: file too long in disk\n") << c.s;
+        TempDir dir;
+        ScopedChdir cd(dir.path);
+        EXPECT_EQ(list(d, 0, 0, 1).status, 0);
+        EXPECT_EQ(read_file("OPEN.DAT"), data) << c.s;
+        EXPECT_EQ(read_file("ZERO.DAT"), std::vector<std::uint8_t>()) << c.s;
+    }
 }
 
 // Flags bit 2 gives 16-bit links only on images of more than 1022 sectors.  On

@@ -8,14 +8,11 @@
 #include <filesystem>
 #include <random>
 
-static std::span<const std::uint8_t> input;
-static std::unique_ptr<AtrImage> output;
 static std::unique_ptr<AtrImage> decode(std::span<const std::uint8_t> file, std::string &err)
 {
-    input = file;
-    err = run_handler([](const AtrImage &, const char *, int, int, int) { return output = pro_decode(input, "t"), 0; },
-                      {}, "").err;
-    return std::move(output);
+    std::unique_ptr<AtrImage> output;
+    err = messages_of([&] { output = pro_decode(file, "t"); });
+    return output;
 }
 
 // Patches {record (0: file header), byte, value}; controller status (byte 1) is active low: 0xEF record not found,

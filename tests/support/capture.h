@@ -4,6 +4,9 @@
 
 #include "atr.h"
 
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,26 @@ struct RunResult {
     std::string out;
     std::string err;
 };
+
+// Calls f with msg_out and msg_err captured and prog_name "vorlen"; its
+// result is the status, and a fatal error inside shows as the ProgramExit
+// status.
+RunResult run_captured(const std::function<int()> &f);
+
+// What f (any callable) writes to msg_err, run as run_captured runs it.
+template <class F> std::string messages_of(F &&f)
+{
+    return run_captured([&] { return f(), 0; }).err;
+}
+
+// The byte strings one after the other.
+inline std::vector<std::uint8_t> cat(std::initializer_list<std::vector<std::uint8_t>> parts)
+{
+    std::vector<std::uint8_t> out;
+    for (const std::vector<std::uint8_t> &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
 
 using Handler = int (*)(const AtrImage &, const char *, int, int, int);
 

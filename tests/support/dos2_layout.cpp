@@ -144,6 +144,16 @@ Dos2Disk dos2_volume(const Dos2Volume &vol, const std::vector<Dos2Item> &items)
     Dos2Vtoc v{.code = code, .map0 = 0, .map360 = 0};
     v.total = vol.total ? vol.total : code == 2 && n >= 944 ? 1010 : std::min<std::uint32_t>(n - 13, 65535);
     v.free = v.total > d.used ? v.total - d.used : 0;
+    // DOS 2.5 counts the free sectors from 720 to 1023 apart, in bytes
+    // 122-123 of sector 1024; the VTOC's count covers those below 720.
+    std::uint32_t free_high = 0;
+    if (code == 2 && s == 128 && n >= 1024) {
+        for (std::uint32_t sector = 720; sector < 1024; sector++)
+            free_high += !d.in_use[sector];
+        free_high = std::min(free_high, v.free);
+        v.free -= free_high;
+        d.disk.le16(1024, 122, free_high);
+    }
     d.vtoc(v);
     // The bitmap of the first 720 sectors in bytes 10-99; in use are sector 0
     // (which the bitmap counts), the boot sectors, the reserved ones and the files.
