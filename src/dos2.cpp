@@ -148,55 +148,69 @@ Dos2Chain remembered_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start)
 {
     const AtrImage &img = *walk.image;
     const std::uint32_t s = std::uint32_t(img.sector_size);
-    std::vector<Dos2Chain> &known = walk.chains[form];
-    if (known.empty())
-        known.resize(std::min<std::size_t>(img.sector_count, 65535) + 1);
+    const std::size_t count = std::min<std::size_t>(img.sector_count, 65535) + 1;
+    ChainMemo<Dos2Chain> &memo = walk.chains[form];
 
     struct Pending {
         std::uint32_t sector;
         std::uint32_t bytes;
     };
     static thread_local std::vector<Pending> pending;
-    pending.clear();
-    walk.chain_marks.new_chain();
-
-    Dos2Chain rest; // what the chain gives after the pending sectors
-    for (std::uint32_t cur = start;;) {
-        const std::uint8_t *sec = chain_sector(img, cur);
-        if (!sec) {
-            rest.end = Dos2Chain::bad_link;
-            break;
+    for (;;) {
+        pending.clear();
+        walk.chain_marks.new_chain();
+        Dos2Chain rest; // what the chain gives after the pending sectors
+        bool met_earlier_walk = false;
+        for (std::uint32_t cur = start;;) {
+            const std::uint8_t *sec = chain_sector(img, cur);
+            if (!sec) {
+                rest.end = Dos2Chain::bad_link;
+                break;
+            }
+            if (memo.active && memo.known[cur].known) {
+                rest = memo.known[cur];
+                break;
+            }
+            if (walk.chain_marks.passed(cur)) {
+                // A loop: from where `cur` stands among the pending sectors on.
+                std::size_t k = pending.size();
+                while (pending[k - 1].sector != cur)
+                    k--;
+                std::uint32_t loop_bytes = 0;
+                for (std::size_t i = k - 1; i < pending.size(); i++)
+                    loop_bytes += pending[i].bytes;
+                if (memo.active)
+                    for (std::size_t i = k - 1; i < pending.size(); i++)
+                        memo.known[pending[i].sector] = {loop_bytes, std::uint16_t(pending[i].sector),
+                                                         Dos2Chain::loop, true};
+                pending.resize(k - 1);
+                rest = {loop_bytes, std::uint16_t(cur), Dos2Chain::loop, true};
+                break;
+            }
+            if (!memo.active && memo.met(cur, count)) {
+                met_earlier_walk = true;
+                break;
+            }
+            const ChainStep step = chain_step(sec, s, form);
+            pending.push_back({cur, step.bytes});
+            if (step.next == 0)
+                break;
+            cur = step.next;
         }
-        if (known[cur].known) {
-            rest = known[cur];
-            break;
+        if (met_earlier_walk) {
+            // Entries share this chain: from now on every result is kept,
+            // and this one is followed again to keep it.
+            memo.activate(count);
+            continue;
         }
-        if (walk.chain_marks.passed(cur)) {
-            // A loop: from where `cur` stands among the pending sectors on.
-            std::size_t k = pending.size();
-            while (pending[k - 1].sector != cur)
-                k--;
-            std::uint32_t loop_bytes = 0;
-            for (std::size_t i = k - 1; i < pending.size(); i++)
-                loop_bytes += pending[i].bytes;
-            for (std::size_t i = k - 1; i < pending.size(); i++)
-                known[pending[i].sector] = {loop_bytes, std::uint16_t(pending[i].sector), Dos2Chain::loop, true};
-            pending.resize(k - 1);
-            rest = known[cur];
-            break;
+        for (std::size_t i = pending.size(); i-- > 0;) {
+            rest.length += pending[i].bytes;
+            rest.known = true;
+            if (memo.active)
+                memo.known[pending[i].sector] = rest;
         }
-        const ChainStep step = chain_step(sec, s, form);
-        pending.push_back({cur, step.bytes});
-        if (step.next == 0)
-            break;
-        cur = step.next;
+        return rest;
     }
-    for (std::size_t i = pending.size(); i-- > 0;) {
-        rest.length += pending[i].bytes;
-        rest.known = true;
-        known[pending[i].sector] = rest;
-    }
-    return rest;
 }
 
 // Follows the chain from `start`, appending its bytes to `data`: what each

@@ -39,9 +39,9 @@ struct Dos2Walk {
     // different sectors of it; so for every sector a chain has passed, and
     // for each of the three ways sectors carry their link, the result of
     // the chain from there on is remembered, and no sector is followed
-    // twice in a listing, whatever the entries share.
+    // twice in a listing, whatever the entries share (see ChainMemo).
     WalkGuard guard;
-    std::array<std::vector<Dos2Chain>, 3> chains; // by sector form, then sector number
+    std::array<ChainMemo<Dos2Chain>, 3> chains; // by sector form
     SectorMarks chain_marks;                      // the sectors of the chain being followed
     std::vector<std::uint8_t> file_data;          // the file being extracted
     // Sectors that extraction may still follow.  Each sector of a sound

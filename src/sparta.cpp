@@ -132,42 +132,55 @@ std::uint32_t remembered_size(SpartaWalk &walk, std::uint32_t first)
 {
     const AtrImage &img = *walk.image;
     const std::uint32_t s = std::uint32_t(img.sector_size);
-    std::vector<SpartaMapSize> &known = walk.sizes;
-    if (known.empty())
-        known.resize(std::size_t(img.sector_count) + 1);
+    const std::size_t count = std::size_t(img.sector_count) + 1;
+    ChainMemo<SpartaMapSize> &memo = walk.sizes;
     struct Pending {
         std::uint32_t map;
         std::uint32_t bytes;
     };
     std::vector<Pending> pending;
-    walk.map_marks.new_chain();
-    std::uint32_t rest = 0;
-    const std::uint8_t *map;
-    for (std::uint32_t cur = first; (map = atr_sector(img, cur)) != nullptr; cur = le16(map)) {
-        if (known[cur].known) {
-            rest = known[cur].bytes;
-            break;
+    for (;;) {
+        pending.clear();
+        walk.map_marks.new_chain();
+        std::uint32_t rest = 0;
+        bool met_earlier_walk = false;
+        const std::uint8_t *map;
+        for (std::uint32_t cur = first; (map = atr_sector(img, cur)) != nullptr; cur = le16(map)) {
+            if (memo.active && memo.known[cur].known) {
+                rest = memo.known[cur].bytes;
+                break;
+            }
+            if (walk.map_marks.passed(cur)) {
+                std::size_t k = pending.size();
+                while (pending[k - 1].map != cur)
+                    k--;
+                std::uint32_t loop = 0;
+                for (std::size_t i = k - 1; i < pending.size(); i++)
+                    loop += pending[i].bytes;
+                if (memo.active)
+                    for (std::size_t i = k - 1; i < pending.size(); i++)
+                        memo.known[pending[i].map] = {loop, true};
+                pending.resize(k - 1);
+                rest = loop;
+                break;
+            }
+            if (!memo.active && memo.met(cur, count)) {
+                met_earlier_walk = true;
+                break;
+            }
+            pending.push_back({cur, map_allocation(map, s)});
         }
-        if (walk.map_marks.passed(cur)) {
-            std::size_t k = pending.size();
-            while (pending[k - 1].map != cur)
-                k--;
-            std::uint32_t loop = 0;
-            for (std::size_t i = k - 1; i < pending.size(); i++)
-                loop += pending[i].bytes;
-            for (std::size_t i = k - 1; i < pending.size(); i++)
-                known[pending[i].map] = {loop, true};
-            pending.resize(k - 1);
-            rest = loop;
-            break;
+        if (met_earlier_walk) {
+            memo.activate(count);
+            continue;
         }
-        pending.push_back({cur, map_allocation(map, s)});
+        for (std::size_t i = pending.size(); i-- > 0;) {
+            rest += pending[i].bytes;
+            if (memo.active)
+                memo.known[pending[i].map] = {rest, true};
+        }
+        return rest;
     }
-    for (std::size_t i = pending.size(); i-- > 0;) {
-        rest += pending[i].bytes;
-        known[pending[i].map] = {rest, true};
-    }
-    return rest;
 }
 
 // sparta_map_size, from the walk's remembered sizes.
@@ -191,59 +204,73 @@ SpartaMapRest remembered_rest(SpartaWalk &walk, std::uint32_t first)
     const AtrImage &img = *walk.image;
     const std::uint32_t s = std::uint32_t(img.sector_size);
     const std::uint32_t slots = (s - 4) / 2;
-    std::vector<SpartaMapRest> &known = walk.rests;
-    if (known.empty())
-        known.resize(std::size_t(img.sector_count) + 1);
+    const std::size_t count = std::size_t(img.sector_count) + 1;
+    ChainMemo<SpartaMapRest> &memo = walk.rests;
     std::vector<std::uint32_t> pending;
-    walk.map_marks.new_chain();
-    SpartaMapRest rest;
-    for (std::uint32_t cur = first;;) {
-        if (known[cur].known) {
-            rest = known[cur];
-            break;
-        }
-        if (walk.map_marks.passed(cur)) {
-            // Every map of the loop is among the pending ones, and each of
-            // them passed its slots: reading never ends there.
-            rest = {no_end, SpartaMapRest::without_end, true};
-            std::size_t k = pending.size();
-            while (pending[k - 1] != cur)
-                k--;
-            for (std::size_t i = k - 1; i < pending.size(); i++)
-                known[pending[i]] = rest;
-            pending.resize(k - 1);
-            break;
-        }
-        const std::uint8_t *map = atr_sector(img, cur);
-        std::uint32_t good = 0;
-        for (std::uint32_t off = 4; off + 1 < s; off += 2, good++) {
-            const std::uint32_t d = le16(map + off);
-            if (d != 0 && (d == 1 || d > img.sector_count))
+    for (;;) {
+        pending.clear();
+        walk.map_marks.new_chain();
+        SpartaMapRest rest;
+        bool met_earlier_walk = false;
+        for (std::uint32_t cur = first;;) {
+            if (memo.active && memo.known[cur].known) {
+                rest = memo.known[cur];
                 break;
+            }
+            if (walk.map_marks.passed(cur)) {
+                // Every map of the loop is among the pending ones, and each of
+                // them passed its slots: reading never ends there.
+                rest = {no_end, SpartaMapRest::without_end, true};
+                std::size_t k = pending.size();
+                while (pending[k - 1] != cur)
+                    k--;
+                if (memo.active)
+                    for (std::size_t i = k - 1; i < pending.size(); i++)
+                        memo.known[pending[i]] = rest;
+                pending.resize(k - 1);
+                break;
+            }
+            if (!memo.active && memo.met(cur, count)) {
+                met_earlier_walk = true;
+                break;
+            }
+            const std::uint8_t *map = atr_sector(img, cur);
+            std::uint32_t good = 0;
+            for (std::uint32_t off = 4; off + 1 < s; off += 2, good++) {
+                const std::uint32_t d = le16(map + off);
+                if (d != 0 && (d == 1 || d > img.sector_count))
+                    break;
+            }
+            if (good < slots) {
+                rest = {good, SpartaMapRest::bad_data_sector, true};
+                if (memo.active)
+                    memo.known[cur] = rest;
+                break;
+            }
+            pending.push_back(cur);
+            const std::uint32_t next = le16(map);
+            if (next == 0) {
+                rest = {0, SpartaMapRest::chain_end, true};
+                break;
+            }
+            if (next == 1 || !atr_sector(img, next)) {
+                rest = {0, SpartaMapRest::bad_next_map, true};
+                break;
+            }
+            cur = next;
         }
-        if (good < slots) {
-            rest = {good, SpartaMapRest::bad_data_sector, true};
-            known[cur] = rest;
-            break;
+        if (met_earlier_walk) {
+            memo.activate(count);
+            continue;
         }
-        pending.push_back(cur);
-        const std::uint32_t next = le16(map);
-        if (next == 0) {
-            rest = {0, SpartaMapRest::chain_end, true};
-            break;
+        for (std::size_t i = pending.size(); i-- > 0;) {
+            if (rest.chunks != no_end)
+                rest.chunks = rest.chunks + slots < rest.chunks ? no_end : rest.chunks + slots;
+            if (memo.active)
+                memo.known[pending[i]] = rest;
         }
-        if (next == 1 || !atr_sector(img, next)) {
-            rest = {0, SpartaMapRest::bad_next_map, true};
-            break;
-        }
-        cur = next;
+        return rest;
     }
-    for (std::size_t i = pending.size(); i-- > 0;) {
-        if (rest.chunks != no_end)
-            rest.chunks = rest.chunks + slots < rest.chunks ? no_end : rest.chunks + slots;
-        known[pending[i]] = rest;
-    }
-    return rest;
 }
 
 } // namespace

@@ -42,8 +42,8 @@ struct SpartaWalk {
     // sector on is remembered, and no map sector is scanned twice in a
     // listing, whatever the entries share.
     WalkGuard guard;
-    std::vector<SpartaMapRest> rests; // by map sector number
-    std::vector<SpartaMapSize> sizes; // by map sector number
+    ChainMemo<SpartaMapRest> rests; // by map sector number
+    ChainMemo<SpartaMapSize> sizes; // by map sector number
     SectorMarks map_marks;            // the map sectors of the chain being followed
     ReusedBuffer file_buffer;         // the file being extracted
 };

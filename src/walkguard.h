@@ -9,12 +9,33 @@
 // bounded by what the image holds.
 #pragma once
 
+#include "messages.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 constexpr unsigned walk_max_depth = 100;
+
+// A table of zeroed entries by sector number, taken when first used.  It
+// comes from calloc, whose large blocks are fresh pages of the system: a
+// page costs a fault only when an entry on it is first touched, so a table
+// for every sector of a 16 MiB disk costs what the walk reaches of it.
+template <class T> struct SectorTable {
+    std::unique_ptr<T[], FreeDeleter> entries;
+    std::size_t size = 0;
+
+    // Entries 0 .. count - 1, all zero, unless the table was taken before.
+    void take(std::size_t count)
+    {
+        if (!entries) {
+            entries.reset(static_cast<T *>(check_calloc(count, sizeof(T))));
+            size = count;
+        }
+    }
+    T &operator[](std::size_t n) { return entries[n]; }
+};
 
 // Marks on sector numbers for one chain at a time, to find a chain that
 // comes back to a sector it has passed.  One bit per sector number, and
@@ -49,11 +70,40 @@ struct SectorMarks {
     }
 };
 
+// What a walk over chains keeps so that it follows each sector once per
+// run, however many entries lead into one chain.  A sound disk never leads
+// two walks into one sector, so until that happens only a bit per sector
+// is kept (the sectors walks have passed); from the first meeting on, the
+// result of the chain from every sector passed is remembered in `known`.
+template <class T> struct ChainMemo {
+    SectorTable<T> known;
+    std::vector<std::uint64_t> passed;
+    bool active = false;
+
+    // Marks sector n of `count` (n < count) as passed; true when an earlier
+    // walk passed it.  Used only while not active.
+    bool met(std::uint32_t n, std::size_t count)
+    {
+        if (passed.empty())
+            passed.resize((count + 63) / 64);
+        std::uint64_t &word = passed[n / 64];
+        const std::uint64_t bit = std::uint64_t(1) << (n % 64);
+        const bool before = word & bit;
+        word |= bit;
+        return before;
+    }
+    void activate(std::size_t count)
+    {
+        known.take(count);
+        active = true;
+    }
+};
+
 struct WalkGuard {
     std::vector<bool> visited = std::vector<bool>(65536); // by 16-bit first sector
     // For each sector that holds directory entries: the claim (below) that
     // took it, 0 for none.
-    std::vector<std::uint32_t> owner = std::vector<std::uint32_t>(65536);
+    SectorTable<std::uint32_t> owner;
     std::uint32_t claims = 0;
     unsigned depth = 0; // directories on the current path, the root included
 };
