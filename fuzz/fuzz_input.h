@@ -29,6 +29,8 @@
 #include <string>
 #include <thread>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -75,6 +77,13 @@ inline std::unique_ptr<AtrImage> fuzz_load_pipe(const std::uint8_t *data, std::s
 {
     static const bool no_sigpipe = (std::signal(SIGPIPE, SIG_IGN), true);
     (void)no_sigpipe;
+    // libFuzzer's timer (SIGALRM, without SA_RESTART) would cut a read from
+    // the pipe short with EINTR, which a run of the program never sees: hold
+    // it back while the pipe is read (the writer thread inherits the mask).
+    sigset_t alarm, old;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, &old);
     int ends[2];
     if (pipe(ends) != 0)
         std::abort();
@@ -99,6 +108,7 @@ inline std::unique_ptr<AtrImage> fuzz_load_pipe(const std::uint8_t *data, std::s
     }
     std::fclose(f);
     writer.join();
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return image;
 }
 

@@ -121,7 +121,7 @@ bool install_guard()
         struct sigaction sa;
         std::memset(&sa, 0, sizeof sa);
         sa.sa_sigaction = on_bus;
-        sa.sa_flags = SA_SIGINFO;
+        sa.sa_flags = SA_SIGINFO | SA_RESTART;
         sigemptyset(&sa.sa_mask);
         return sigaction(SIGBUS, &sa, &previous_bus) == 0;
     }();
