@@ -152,9 +152,9 @@ void guard_remove(int slot)
     guard_begin[slot].store(0);
 }
 
-// A mapping of the first `length` bytes of the file `fd` at `at` (anywhere
-// when nullptr), guarded; the deleter of the storage that holds it must
-// call unmap_file.
+// A private mapping of the first `length` bytes of the file `fd` at `at`
+// (anywhere when nullptr), registered with the guard in `slot`: whoever
+// unmaps it calls guard_remove(slot) first.  nullptr when either fails.
 void *map_file(int fd, std::size_t length, int prot, void *at, int &slot)
 {
     const int flags = MAP_PRIVATE | (at ? MAP_FIXED : 0);
