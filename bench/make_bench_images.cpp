@@ -12,18 +12,30 @@
 //   sparta-dd.atr   SpartaDOS, 720 sectors of 256 bytes, 58 files in two directories
 //   kboot.atr       a K-BOOT disk carrying a 20 KB executable
 //   howfen.atr      a HOWFEN DOS menu disk with 6 programs
+//   basic.atr       a BASIC boot disk (VELMORAX) with a 12 KB program
+//   dos3.atr        Atari DOS 3, the demonstration disk of the samples
+//   dosxe.atr       Atari DOS XE on an XF551 disk, 50 files in two directories
+//   dos25.dcm       dos25.atr as a DiskComm archive
+//   small.atx       small.atr as an ATX image
+//   small.pro       small.atr as a PRO image
 //
 //   make_bench_images DIR
 //
 // Prints one line per image: its name, its files and its directories.
+#include "atx_layout.h"
+#include "dcm_layout.h"
 #include "dos2_layout.h"
+#include "dos3_layout.h"
+#include "dosxe_layout.h"
 #include "flat_layout.h"
 #include "image_builder.h"
+#include "pro_layout.h"
 #include "sparta_layout.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -178,7 +190,7 @@ Summary mydos_image(const std::string &path)
 
 // DOS 2.5 on an enhanced-density disk: 64 files, the root directory full,
 // using all but a few of the 1010 sectors the volume counts.
-Summary dos25_image(const std::string &path)
+Dos2Disk dos25_disk()
 {
     auto cost = [](std::size_t bytes) -> std::uint64_t {
         std::uint64_t n = (bytes + 124) / 125;
@@ -188,20 +200,30 @@ Summary dos25_image(const std::string &path)
     std::vector<Dos2Item> items;
     for (std::size_t i = 0; i < sizes.size(); i++)
         items.push_back({numbered("PROG", unsigned(i), 2) + ".EXE", content(sizes[i], std::uint32_t(i) + 200000)});
-    write_file(path, dos2_volume(Dos2Volume{128, 1040, 2}, items).disk.atr());
-    return {items.size(), 0};
+    return dos2_volume(Dos2Volume{128, 1040, 2}, items);
+}
+
+Summary dos25_image(const std::string &path)
+{
+    write_file(path, dos25_disk().disk.atr());
+    return {64, 0};
 }
 
 // DOS 2.0s on a single-density disk with a handful of files.
-Summary small_image(const std::string &path)
+Dos2Disk small_disk()
 {
     std::vector<Dos2Item> items = {{"DOS.SYS", content(4625, 1)},
                                    {"DUP.SYS", content(5126, 2)},
                                    {"AUTORUN.SYS", content(300, 3)},
                                    {"GAME.COM", content(12000, 4)},
                                    {"README.TXT", content(900, 5)}};
-    write_file(path, dos2_volume(Dos2Volume{128, 720, 2}, items).disk.atr());
-    return {items.size(), 0};
+    return dos2_volume(Dos2Volume{128, 720, 2}, items);
+}
+
+Summary small_image(const std::string &path)
+{
+    write_file(path, small_disk().disk.atr());
+    return {5, 0};
 }
 
 // MyDOS on an 800 KB double-density disk: 20 files in the root, 2 in a
@@ -272,6 +294,62 @@ Summary howfen_image(const std::string &path)
     return {6, 0};
 }
 
+// A BASIC boot disk: one program behind the two-sector loader.
+Summary basic_image(const std::string &path)
+{
+    std::vector<std::uint8_t> program = content(12000, 600000);
+    program[0] = 0x00;
+    program[1] = 0x07;
+    write_file(path, basic_disk("BENCH.BAS", program).atr());
+    return {1, 0};
+}
+
+// The DOS 3 disk of the samples: three files (a fourth is deleted).
+Summary dos3_image(const std::string &path)
+{
+    for (const auto &[name, bytes] : dos3_seed_files())
+        if (name == "dos3.atr") {
+            write_file(path, bytes);
+            return {3, 0};
+        }
+    throw std::runtime_error("no DOS 3 demonstration disk");
+}
+
+// DOS XE on an XF551 disk: 20 files in the root and 15 in each of two
+// directories.
+Summary dosxe_image(const std::string &path)
+{
+    std::vector<DosXeItem> root;
+    for (unsigned d = 0; d < 2; d++) {
+        DosXeItem dir{numbered("DIR", d, 1) + "/", {}};
+        for (unsigned f = 0; f < 15; f++)
+            dir.items.push_back({numbered("F", f, 3) + ".DAT", dosxe_pattern(1000 + 700 * f, int(d * 100 + f))});
+        root.push_back(dir);
+    }
+    for (unsigned f = 0; f < 20; f++)
+        root.push_back({numbered("PROG", f, 2) + ".COM", dosxe_pattern(2000 + 500 * f, int(1000 + f))});
+    write_file(path, dosxe_volume(DosXeDensity::xf551, root).disk.atr());
+    return {50, 2};
+}
+
+Summary dcm_image(const std::string &path)
+{
+    write_file(path, dcm_archive(dos25_disk().disk));
+    return {64, 0};
+}
+
+Summary atx_image(const std::string &path)
+{
+    write_file(path, atx_encode(atx_from_disk(small_disk().disk)));
+    return {5, 0};
+}
+
+Summary pro_image_file(const std::string &path)
+{
+    write_file(path, pro_image(small_disk().disk));
+    return {5, 0};
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -293,7 +371,13 @@ int main(int argc, char **argv)
                             {"sparta-sd.atr", sparta_sd_image},
                             {"sparta-dd.atr", sparta_dd_image},
                             {"kboot.atr", kboot_image},
-                            {"howfen.atr", howfen_image}};
+                            {"howfen.atr", howfen_image},
+                            {"basic.atr", basic_image},
+                            {"dos3.atr", dos3_image},
+                            {"dosxe.atr", dosxe_image},
+                            {"dos25.dcm", dcm_image},
+                            {"small.atx", atx_image},
+                            {"small.pro", pro_image_file}};
     try {
         for (const Image &img : images) {
             Summary sum = img.make(dir + "/" + img.name);

@@ -1,12 +1,16 @@
 // Fuzz target: arbitrary bytes as an image file, extracted into a fresh
-// directory.  Everything written must stay below that directory.
+// directory.  Everything written must stay below that directory: a tree of
+// plain directories and files, no symbolic link, nothing beside it, and no
+// more bytes in all than the extraction budget allows.
 #include "fuzz_input.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <dirent.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -26,7 +30,8 @@ ScratchRoot::ScratchRoot()
 {
     // Every file the image asks for is written, whatever its size: keep a
     // single input from filling the disk.  A larger file fails to write,
-    // which ends that run with the program's own error.
+    // which ends that run with the program's own error.  (Needed as long as
+    // extraction itself sets no limit on the bytes it writes.)
     struct rlimit limit = {1u << 20, 1u << 20};
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, SIG_IGN);
@@ -39,6 +44,45 @@ ScratchRoot::ScratchRoot()
     path = tmpl;
 }
 
+// Sums the sizes of the files below `dir`; aborts on anything that is
+// neither a plain file nor a directory (lstat: a link is never followed).
+std::uint64_t tree_bytes(const std::string &dir)
+{
+    std::uint64_t total = 0;
+    DIR *d = opendir(dir.c_str());
+    if (!d)
+        std::abort();
+    while (const dirent *e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string path = dir + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            std::abort();
+        if (S_ISDIR(st.st_mode))
+            total += tree_bytes(path);
+        else if (S_ISREG(st.st_mode))
+            total += std::uint64_t(st.st_size);
+        else
+            std::abort(); // a symbolic link, a device, a pipe: never written by extraction
+    }
+    closedir(d);
+    return total;
+}
+
+// The one name in `dir`, or "" when it holds none or more than one.
+std::string only_entry(const std::string &dir)
+{
+    std::string found;
+    int count = 0;
+    for (const auto &e : std::filesystem::directory_iterator(dir)) {
+        found = e.path().filename().string();
+        count++;
+    }
+    return count == 1 ? found : "";
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -47,15 +91,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const std::string &root = scratch.path;
     static const std::string run = root + "/out";
 
-    std::unique_ptr<AtrImage> image = fuzz_load(data, size);
-    if (!image)
+    FuzzInput in = fuzz_load(data, size);
+    if (!in.image)
         return 0;
     std::filesystem::create_directory(run);
     if (chdir(run.c_str()) != 0)
         std::abort();
-    fuzz_probe(*image, 0, int(size & 1), 1);
+    fuzz_probe(*in.image, 0, int(size & 1), 1);
     if (chdir(root.c_str()) != 0)
         std::abort();
+
+    // Nothing beside the extraction directory, and within it no more than
+    // the budget: 16 times the image file, at least 64 MiB.
+    if (only_entry(root) != "out")
+        std::abort();
+    const std::uint64_t budget = std::max<std::uint64_t>(16 * std::uint64_t(size), std::uint64_t(64) << 20);
+    if (tree_bytes(run) > budget)
+        std::abort();
+
     std::error_code ec;
     std::filesystem::remove_all(run, ec);
     return 0;

@@ -5,14 +5,21 @@
 #include "messages.h"
 #include "pro.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 #include <sys/stat.h>
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
 #include <unistd.h>
-#define ATR_CAN_MAP 1
+
+// Image files are mapped where the system can map files; elsewhere (Windows)
+// they are read.
+#if __has_include(<sys/mman.h>) && __has_include(<signal.h>)
+#define VORLEN_MAP_FILES 1
+#include <atomic>
+#include <csignal>
+#include <signal.h>
+#include <sys/mman.h>
 #endif
 
 namespace {
@@ -41,16 +48,127 @@ constexpr std::size_t raw_sd_size = 92160;  // 720 sectors of 128 bytes
 constexpr std::size_t raw_ed_size = 133120; // 1040 sectors of 128 bytes
 constexpr std::int64_t big_image = 16777216;
 
-// Small image files that hold every sector are mapped rather than copied:
-// a listing then touches only the pages of the sectors it reads, the
-// kernel brings those in from the page cache a few at a time, and nothing
-// is zeroed or copied first.  (As with any mapped file, an image cut short
-// by another process while vorlen reads it would end the run.)  Files that
-// end early are read, so that the sectors they lack read as zeros.  Large
-// images are read in one call into 2 MiB pages (atr_create): a listing of
-// one touches nearly every page of it, and mapping a file's pages costs a
-// fault for every 64 KiB where reading it costs a copy.
-constexpr std::size_t huge_page = std::size_t(2) << 20;
+// Image files that hold every sector are mapped rather than copied, small
+// and large alike: a listing then touches only the pages of the sectors it
+// reads, the kernel brings those in from the page cache a few at a time,
+// and nothing is zeroed or copied first.  A walk that reads every sector
+// asks for all the pages in one call (atr_will_read_all).  Files that end
+// early are read, so that the sectors they lack read as zeros.
+//
+// A mapped file that another process cuts short while vorlen reads it
+// would end the run with SIGBUS.  The guard below catches that fault when
+// it hits a page of an image mapping: it puts a page of zeros in place of
+// the one the file no longer holds, so the bytes lost read as zeros as
+// they do for a file that ends early, notes the change and lets the run go
+// on.  The run then ends with the fatal "image file changed while being
+// read" (atr_check_unchanged).  The handler does nothing but a mapping
+// call and a flag: it neither jumps out of the faulting code (which could
+// skip destructors or leave a stdio stream half updated) nor ends the
+// process (which would lose the output still buffered).
+#if VORLEN_MAP_FILES
+
+std::size_t page_size()
+{
+    static const std::size_t size = std::size_t(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+constexpr int guard_slots = 16;
+// The byte ranges of the image mappings in use, each [begin, end); free
+// slots hold 0, 0.  The handler reads them, so they are lock-free atomics.
+std::atomic<std::uintptr_t> guard_begin[guard_slots];
+std::atomic<std::uintptr_t> guard_end[guard_slots];
+volatile std::sig_atomic_t file_changed = 0;
+std::size_t guard_page = 0;
+struct sigaction previous_bus;
+
+void on_bus(int sig, siginfo_t *info, void *context)
+{
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    if (info->si_code > 0)
+        for (int k = 0; k < guard_slots; k++) {
+            if (at < guard_begin[k].load(std::memory_order_relaxed) ||
+                at >= guard_end[k].load(std::memory_order_relaxed))
+                continue;
+            void *page = reinterpret_cast<void *>(at & ~std::uintptr_t(guard_page - 1));
+            if (mmap(page, guard_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+                     0) != MAP_FAILED) {
+                file_changed = 1;
+                return; // the access is made again, on the zeros
+            }
+        }
+    // Not a fault of ours: what would have happened without this handler.
+    if (previous_bus.sa_flags & SA_SIGINFO) {
+        previous_bus.sa_sigaction(sig, info, context);
+        return;
+    }
+    if (previous_bus.sa_handler != SIG_DFL && previous_bus.sa_handler != SIG_IGN) {
+        previous_bus.sa_handler(sig);
+        return;
+    }
+    struct sigaction dfl;
+    std::memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    raise(sig); // delivered on return, ending the process as it would have
+}
+
+bool install_guard()
+{
+    static const bool installed = [] {
+        guard_page = page_size();
+        struct sigaction sa;
+        std::memset(&sa, 0, sizeof sa);
+        sa.sa_sigaction = on_bus;
+        sa.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&sa.sa_mask);
+        return sigaction(SIGBUS, &sa, &previous_bus) == 0;
+    }();
+    return installed;
+}
+
+// Registers the file pages [begin, begin + length) with the guard; returns
+// the slot, or -1 when the guard cannot take them (and the file must not
+// be mapped).
+int guard_add(void *begin, std::size_t length)
+{
+    if (!install_guard())
+        return -1;
+    const std::uintptr_t b = reinterpret_cast<std::uintptr_t>(begin);
+    for (int k = 0; k < guard_slots; k++) {
+        std::uintptr_t expected = 0;
+        if (guard_end[k].load() == 0 && guard_begin[k].compare_exchange_strong(expected, b)) {
+            guard_end[k].store(b + length);
+            return k;
+        }
+    }
+    return -1;
+}
+
+void guard_remove(int slot)
+{
+    guard_end[slot].store(0);
+    guard_begin[slot].store(0);
+}
+
+// A private mapping of the first `length` bytes of the file `fd` at `at`
+// (anywhere when nullptr), registered with the guard in `slot`: whoever
+// unmaps it calls guard_remove(slot) first.  nullptr when either fails.
+void *map_file(int fd, std::size_t length, int prot, void *at, int &slot)
+{
+    const int flags = MAP_PRIVATE | (at ? MAP_FIXED : 0);
+    void *p = mmap(at, length, prot, flags, fd, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    slot = guard_add(p, length);
+    if (slot < 0) {
+        if (!at)
+            munmap(p, length);
+        return nullptr;
+    }
+    return p;
+}
 
 // Maps the `body` bytes of sector data that follow the `offset` header bytes
 // of the image file `fd` so that sector n lies at (n - 1) * s from the
@@ -62,36 +180,42 @@ constexpr std::size_t huge_page = std::size_t(2) << 20;
 // caller reads instead.
 bool map_sectors(int fd, AtrImage &img, std::size_t offset, std::size_t body, std::int64_t allowance)
 {
-#ifndef ATR_CAN_MAP
-    // No mapping on this system: the sectors are read.
-    (void)fd, (void)img, (void)offset, (void)body, (void)allowance;
-    return false;
-#else
     struct stat st;
     const std::size_t need = offset + body;
     if (fd < 0 || need == 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         std::uint64_t(st.st_size) < need)
         return false;
     const int prot = PROT_READ | PROT_WRITE;
+    int slot = -1;
     if (allowance == 0) {
-        void *file = mmap(nullptr, need, prot, MAP_PRIVATE, fd, 0);
-        if (file == MAP_FAILED)
+        void *file = map_file(fd, need, prot, nullptr, slot);
+        if (!file)
             return false;
-        img.storage = std::shared_ptr<void>(file, [need](void *p) { munmap(p, need); });
+        img.storage = std::shared_ptr<void>(file, [need, slot](void *p) {
+            guard_remove(slot);
+            munmap(p, need);
+        });
         img.data = static_cast<std::uint8_t *>(file) + offset;
+        img.mapping = file;
+        img.mapping_length = need;
         return true;
     }
-    const std::size_t front = std::size_t(sysconf(_SC_PAGESIZE));
+    const std::size_t front = page_size();
     const std::size_t length = front + need;
     void *region = mmap(nullptr, length, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (region == MAP_FAILED)
         return false;
     std::uint8_t *file = static_cast<std::uint8_t *>(region) + front;
-    if (mmap(file, need, prot, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
+    if (!map_file(fd, need, prot, file, slot)) {
         munmap(region, length);
         return false;
     }
-    img.storage = std::shared_ptr<void>(region, [length](void *p) { munmap(p, length); });
+    img.storage = std::shared_ptr<void>(region, [length, slot](void *p) {
+        guard_remove(slot);
+        munmap(p, length);
+    });
+    img.mapping = region;
+    img.mapping_length = length;
     img.data = file + offset + 384 - 768;
     std::uint8_t records[384];
     std::memcpy(records, file + offset, sizeof records);
@@ -99,8 +223,16 @@ bool map_sectors(int fd, AtrImage &img, std::size_t offset, std::size_t body, st
     for (int k = 0; k < 3; k++)
         std::memcpy(img.data + k * 256, records + k * 128, 128);
     return true;
-#endif
 }
+
+#else
+
+bool map_sectors(int, AtrImage &, std::size_t, std::size_t, std::int64_t)
+{
+    return false;
+}
+
+#endif
 
 // A mapped image of `count` sectors of `s` bytes, or nullptr when the file
 // cannot be mapped.
@@ -200,34 +332,39 @@ std::unique_ptr<AtrImage> decode_container(std::span<const std::uint8_t> file, c
     return dcm_decode(file, name);
 }
 
-// A container is no bigger than this; a longer stream that is no regular
-// file is only read this far.
+// A container is no bigger than this: a longer file is only mapped, and a
+// longer stream that is no regular file only read, this far.
 constexpr std::size_t container_limit = std::size_t(64) << 20;
 
 // The whole file, whose first `got` bytes were read into `head`, offered to
 // the container decoders.  Bytes in memory are used where they are; a
 // regular file is mapped read-only, so nothing is copied; any other stream
-// is read on, up to container_limit.
+// is read on.
 std::unique_ptr<AtrImage> load_container(ByteSource &src, const std::uint8_t *head, std::size_t got,
                                          const char *name, int fd)
 {
     if (!src.file)
-        return decode_container(src.mem, name);
-#ifdef ATR_CAN_MAP
+        return decode_container(src.mem.first(std::min(src.mem.size(), container_limit)), name);
+#if VORLEN_MAP_FILES
     struct stat st;
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
         std::uint64_t(st.st_size) >= got) {
-        const std::size_t length = std::size_t(st.st_size);
-        void *p = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (p != MAP_FAILED) {
-            std::unique_ptr<AtrImage> disk;
-            try {
-                disk = decode_container({static_cast<const std::uint8_t *>(p), length}, name);
-            } catch (...) {
-                munmap(p, length);
-                throw;
-            }
-            munmap(p, length);
+        const std::size_t length = std::uint64_t(st.st_size) < container_limit ? std::size_t(st.st_size)
+                                                                                : container_limit;
+        int slot = -1;
+        if (void *p = map_file(fd, length, PROT_READ, nullptr, slot)) {
+            struct Unmap {
+                void *p;
+                std::size_t length;
+                int slot;
+                ~Unmap()
+                {
+                    guard_remove(slot);
+                    munmap(p, length);
+                }
+            } unmap{p, length, slot};
+            std::unique_ptr<AtrImage> disk = decode_container({static_cast<const std::uint8_t *>(p), length}, name);
+            atr_check_unchanged(name);
             return disk;
         }
     }
@@ -237,7 +374,7 @@ std::unique_ptr<AtrImage> load_container(ByteSource &src, const std::uint8_t *he
     std::vector<std::uint8_t> bytes(head, head + got);
     std::uint8_t chunk[65536];
     while (bytes.size() < container_limit) {
-        const std::size_t n = src.read(chunk, sizeof chunk);
+        const std::size_t n = src.read(chunk, std::min(sizeof chunk, container_limit - bytes.size()));
         if (n == 0)
             break;
         bytes.insert(bytes.end(), chunk, chunk + n);
@@ -298,16 +435,14 @@ std::unique_ptr<AtrImage> load(ByteSource &src, const char *name, int fd)
                  int(count * s - allowance));
     }
 
-    const std::size_t size = std::size_t(count) * std::size_t(s);
-    std::unique_ptr<AtrImage> img;
-    if (size < huge_page)
-        img = map_image(fd, s, std::uint32_t(count), 16, allowance);
+    std::unique_ptr<AtrImage> img = map_image(fd, s, std::uint32_t(count), 16, allowance);
     if (!img) {
         img = atr_create(s, std::uint32_t(count));
         read_sectors(src, *img, allowance, name);
     }
     if (s == 256 && count >= 4)
         repair_first_sectors(*img, name);
+    atr_check_unchanged(name);
     return img;
 }
 
@@ -327,6 +462,18 @@ std::unique_ptr<AtrImage> atr_load_bytes(std::span<const std::uint8_t> bytes, co
     return load(src, name, -1);
 }
 
+void atr_check_unchanged(const char *name)
+{
+#if VORLEN_MAP_FILES
+    if (file_changed) {
+        file_changed = 0;
+        show_error("%s: image file changed while being read", name);
+    }
+#else
+    (void)name;
+#endif
+}
+
 std::unique_ptr<AtrImage> atr_load(const char *path)
 {
     std::FILE *f = std::fopen(path, "rb");
@@ -338,6 +485,3 @@ std::unique_ptr<AtrImage> atr_load(const char *path)
     } closer{f};
     return atr_load_stream(f, path);
 }
-
-
-

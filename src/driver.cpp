@@ -147,7 +147,14 @@ int run(int argc, char **argv)
         extract_set_budget(o.image_path, extract_budget(host_file_size(o.image_path)));
     if (o.extract_path)
         enter_extract_path(o.extract_path);
-    int status = driver_probe(*image, o.image_path, o.atari_list, o.lower_case, o.extract);
+    int status;
+    try {
+        status = driver_probe(*image, o.image_path, o.atari_list, o.lower_case, o.extract);
+    } catch (const ProgramExit &) {
+        atr_check_unchanged(o.image_path); // the cause of a failure the walk met
+        throw;
+    }
+    atr_check_unchanged(o.image_path);
     atr_free(image);
     return status;
 }

@@ -53,6 +53,23 @@ void atr_free(std::unique_ptr<AtrImage> &image)
     image.reset();
 }
 
+void atr_will_read_all(const AtrImage &image)
+{
+    if (!image.mapping)
+        return;
+#if defined(MADV_POPULATE_READ)
+    // Maps every page in one call (Linux 5.14 on); fails with EINVAL on an
+    // older kernel and EFAULT when the file has become shorter.
+    if (madvise(image.mapping, image.mapping_length, MADV_POPULATE_READ) == 0)
+        return;
+#endif
+#if defined(MADV_WILLNEED)
+    // Starts reading what is not in memory yet; the pages are still mapped
+    // one fault at a time.
+    madvise(image.mapping, image.mapping_length, MADV_WILLNEED);
+#endif
+}
+
 const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n)
 {
     if (n == 0 || n > image.sector_count)

@@ -19,12 +19,22 @@ struct AtrImage {
     // What holds the bytes at data: a zero-filled block, or a private
     // (copy-on-write) mapping of the image file.
     std::shared_ptr<void> storage;
+    // The mapped pages when the sectors come from a mapping of the image
+    // file (nullptr and 0 otherwise), for atr_will_read_all.
+    void *mapping = nullptr;
+    std::size_t mapping_length = 0;
 };
 
 // An image of `sector_count` zeroed sectors, to fill in.
 std::unique_ptr<AtrImage> atr_create(int sector_size, std::uint32_t sector_count);
 
 void atr_free(std::unique_ptr<AtrImage> &image);
+
+// Says that the caller is about to read (nearly) every sector: a mapped
+// image file is then brought in whole in one call instead of a page fault
+// for every few pages it touches.  A hint only; it does nothing for an
+// image in memory, or where the system has no such advice.
+void atr_will_read_all(const AtrImage &image);
 
 // Address of sector n, or nullptr when n is 0 or beyond sector_count.
 const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n);

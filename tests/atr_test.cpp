@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <unistd.h>
 
 namespace {
 
@@ -152,23 +153,29 @@ TEST(Atr, SectorBounds)
     EXPECT_EQ(atr_run(empty, 1, 0), nullptr);
 }
 
-// Image files of 1 MiB and more are mapped instead of read: sector 4 on in
-// place, sectors 1-3 moved into full slots, the repair done on a private
+// Image files are mapped instead of read, whatever their size: sector 4 on
+// in place, sectors 1-3 moved into full slots, the repair done on a private
 // copy.  Each must load exactly as the same bytes read from memory, and the
-// file must stay as it was.
-TEST(Atr, LargeFilesMapLikeTheyRead)
+// file must stay as it was; a file that ends early is read.
+TEST(Atr, FilesMapLikeTheyRead)
 {
     TempDir dir;
-    DiskBuilder dd(256, 4200), sd(128, 9000);
+    DiskBuilder dd(256, 4200), sd(128, 9000), big(256, 20000);
     for (std::uint32_t n = 1; n <= 4200; n++)
         dd.fill(n, 0, 256, std::uint8_t(n * 7));
     for (std::uint32_t n = 1; n <= 9000; n++)
         sd.fill(n, 0, 128, std::uint8_t(n * 3));
+    for (std::uint32_t n = 1; n <= 20000; n += 97)
+        big.fill(n, 0, 256, std::uint8_t(n * 5));
     const Bytes dd_short = dd.atr();                                  // sectors 1-3 as 128-byte records
     const Bytes dd_full = dd.atr(true);                               // upper halves used: repaired
     const Bytes dd_cut(dd_short.begin(), dd_short.end() - 1000);      // ends early: read, not mapped
-    for (const Bytes &file : {dd_short, dd_full, sd.atr(), dd_cut}) {
-        write_file(dir / "d.atr", file);
+    const Bytes raw = DiskBuilder(128, 720).fill(700, 0, 128, 0x70).raw();
+    const struct { Bytes file; bool mapped; } cases[] = {
+        {dd_short, true}, {dd_full, true}, {sd.atr(), true}, {big.atr(), true}, {raw, true}, {dd_cut, false},
+    };
+    for (const auto &c : cases) {
+        write_file(dir / "d.atr", c.file);
         static std::string path;
         static std::unique_ptr<AtrImage> mapped;
         path = dir / "d.atr";
@@ -176,13 +183,72 @@ TEST(Atr, LargeFilesMapLikeTheyRead)
             mapped = atr_load(path.c_str());
             return 0;
         }, AtrImage{}, "");
-        Loaded read = load(file);
+        Loaded read = load(c.file);
         ASSERT_TRUE(mapped && read.img);
+        EXPECT_EQ(mapped->mapping != nullptr, c.mapped) << c.file.size();
+        atr_will_read_all(*mapped); // a hint: changes no byte
         EXPECT_EQ(r.err, std::regex_replace(read.err, std::regex("d\\.atr"), path));
         ASSERT_EQ(mapped->sector_count, read.img->sector_count);
         ASSERT_EQ(mapped->size, read.img->size);
         EXPECT_TRUE(std::equal(mapped->data, mapped->data + mapped->size, read.img->data));
-        EXPECT_EQ(read_file(path), file);
+        EXPECT_EQ(read_file(path), c.file);
         mapped.reset();
+    }
+}
+
+// A mapped image file that another process cuts short: the bytes it lost
+// read as zeros instead of ending the process with SIGBUS, and the run ends
+// with a fatal error that says why, once.
+TEST(Atr, FileCutShortWhileMapped)
+{
+    TempDir dir;
+    DiskBuilder sd(128, 720), dd(256, 720);
+    for (std::uint32_t n = 1; n <= 720; n++) {
+        sd.fill(n, 0, 128, std::uint8_t(n | 1));
+        dd.fill(n, 0, n <= 3 ? 128 : 256, std::uint8_t(n | 1));
+    }
+    // Each file, where it is cut, and the file offset of sector 4 (sectors
+    // 4 on lie back to back from there).
+    const struct { Bytes file; std::size_t cut; std::size_t sector4; int s; } cases[] = {
+        {sd.atr(), 16 + 128 * 300 + 5, 16 + 3 * 128, 128},
+        {sd.raw(), 128 * 500, 3 * 128, 128},
+        {dd.atr(), 16 + 384 + 256 * 100, 16 + 384, 256},
+        {dd.atr(), 0, 16 + 384, 256},
+    };
+    const std::string path = dir / "d.atr";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.cut);
+        write_file(path, c.file);
+        std::unique_ptr<AtrImage> img;
+        {
+            static const std::string *p;
+            static std::unique_ptr<AtrImage> out;
+            p = &path;
+            RunResult r = run_handler([](const AtrImage &, const char *, int, int, int) {
+                out = atr_load(p->c_str());
+                return 0;
+            }, AtrImage{}, "");
+            ASSERT_EQ(r.err, "");
+            img = std::move(out);
+        }
+        ASSERT_TRUE(img && img->mapping);
+        ASSERT_EQ(truncate(path.c_str(), off_t(c.cut)), 0);
+        // Every sector from 4 on: what the file still holds, zeros after it.
+        for (std::uint32_t n = 4; n <= img->sector_count; n++) {
+            const std::uint8_t *sec = atr_sector(*img, n);
+            const std::size_t at = c.sector4 + (n - 4) * std::size_t(c.s);
+            for (std::size_t i = 0; i < std::size_t(c.s); i++)
+                ASSERT_EQ(sec[i], at + i < c.cut ? std::uint8_t(n | 1) : 0) << "sector " << n << " byte " << i;
+        }
+        const auto check = [](const AtrImage &, const char *, int, int, int) {
+            atr_check_unchanged("d.atr");
+            return 0;
+        };
+        RunResult first = run_handler(check, AtrImage{}, "");
+        EXPECT_EQ(first.status, 1);
+        EXPECT_EQ(first.err, fatal + "image file changed while being read\n");
+        RunResult again = run_handler(check, AtrImage{}, "");
+        EXPECT_EQ(again.status, 0);
+        EXPECT_EQ(again.err, "");
     }
 }

@@ -136,3 +136,26 @@ TEST(BootDisk, Basic)
     run(basic_disk("NIL", {}), 0, 0, 1); // L = 0: an empty file
     EXPECT_EQ(read_file(dir / "NIL.BAS"), Bytes{});
 }
+
+// The CRC runs eight bytes a step; every length and alignment, and a CRC
+// continued from an earlier part, must give what the byte-wise form gives.
+TEST(BootDisk, Crc32MatchesBytewise)
+{
+    const auto bytewise = [](std::uint32_t previous, const std::uint8_t *p, std::size_t n) {
+        std::uint32_t c = ~previous;
+        for (std::size_t i = 0; i < n; i++) {
+            c ^= p[i];
+            for (int k = 0; k < 8; k++)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        }
+        return ~c;
+    };
+    const Bytes v = flat_pattern(200, 0x5A);
+    for (std::size_t offset = 0; offset < 8; offset++)
+        for (std::size_t n = 0; n + offset <= 80; n++) {
+            const std::uint32_t want = bytewise(0, v.data() + offset, n);
+            EXPECT_EQ(bootdisk_crc32(0, v.data() + offset, n), want) << offset << " " << n;
+            const std::size_t cut = n / 3;
+            EXPECT_EQ(bootdisk_crc32(bootdisk_crc32(0, v.data() + offset, cut), v.data() + offset + cut, n - cut), want);
+        }
+}
