@@ -350,17 +350,19 @@ void extract_dir(const std::string &path)
 
 std::string extract_file(const std::string &path, const std::uint8_t *data, std::size_t length)
 {
-    std::fprintf(msg_err, "%s\n", path.c_str());
+    // A path that this run took is reported first, and the file is then
+    // echoed and written under the path found for it; any other path is
+    // echoed first, so that its name shows even when the next step fails.
     std::string written = path;
     const HostEntry there = host_lookup(host_path(path));
-    if (there.exists) {
-        if (!there.known || !run.created.contains(there.id))
-            show_error("%s: file already exists.", path.c_str());
+    if (there.exists && there.known && run.created.contains(there.id)) {
         written = free_variant(path);
         show_msg("%s: name taken by an earlier file of this disk, written as %s", path.c_str(),
                  written.c_str());
-        std::fprintf(msg_err, "%s\n", written.c_str());
     }
+    std::fprintf(msg_err, "%s\n", written.c_str());
+    if (there.exists && written == path)
+        show_error("%s: file already exists.", path.c_str());
     if (length > run.budget - run.spent)
         show_error("%s: extraction stopped, the files would exceed the budget of %llu bytes",
                    run.image_name.c_str(), (unsigned long long)run.budget);

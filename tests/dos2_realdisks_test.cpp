@@ -88,7 +88,7 @@ TEST(Dos2RealDisks, ListingsAndExtraction)
     TempDir koala;
     RunResult r = run_vorlen({"vorlen", "-X", koala.path, "130XE_SIO2SD__Superdos_2.9_v2.atr"}, dir);
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("MAC65.COM\nKOALA\nKOALA\nvorlen: KOALA: name taken by an earlier file of this disk, "
+    EXPECT_NE(r.err.find("MAC65.COM\nKOALA\nvorlen: KOALA: name taken by an earlier file of this disk, "
                          "written as KOALA.2\nKOALA.2\nUSSECTOR\n"),
               std::string::npos)
         << r.err;

@@ -71,20 +71,20 @@ TEST(ExtractNames, TakenByThisRunOrBefore)
     };
     const std::vector<Case> cases = {
         {"twice", {}, {{"A.COM", a}, {"A.COM", b}, {"LAST", z}}, 0,
-         "A.COM\nA.COM\nvorlen: A.COM" + taken + "A.COM.2\nA.COM.2\nLAST\n",
+         "A.COM\nvorlen: A.COM" + taken + "A.COM.2\nA.COM.2\nLAST\n",
          {{"A.COM", a}, {"A.COM.2", b}, {"LAST", z}}},
         {"three times", {}, {{"T", a}, {"T", b}, {"T", c}, {"LAST", z}}, 0,
-         "T\nT\nvorlen: T" + taken + "T.2\nT.2\nT\nvorlen: T" + taken + "T.3\nT.3\nLAST\n",
+         "T\nvorlen: T" + taken + "T.2\nT.2\nvorlen: T" + taken + "T.3\nT.3\nLAST\n",
          {{"T", a}, {"T.2", b}, {"T.3", c}, {"LAST", z}}},
         {"in a subdirectory", {}, {{"DIR/X", a}, {"DIR/X", b}, {"X", c}}, 0,
-         "DIR/\nDIR/X\nDIR/X\nvorlen: DIR/X" + taken + "DIR/X.2\nDIR/X.2\nX\n",
+         "DIR/\nDIR/X\nvorlen: DIR/X" + taken + "DIR/X.2\nDIR/X.2\nX\n",
          {{"DIR/X", a}, {"DIR/X.2", b}, {"X", c}}},
         // The directory this run made holds the name as much as a file does.
         {"a file named as a directory before it", {}, {{"D/IN", a}, {"D", b}}, 0,
-         "D/\nD/IN\nD\nvorlen: D" + taken + "D.2\nD.2\n", {{"D/IN", a}, {"D.2", b}}},
+         "D/\nD/IN\nvorlen: D" + taken + "D.2\nD.2\n", {{"D/IN", a}, {"D.2", b}}},
         // The first free path, passing over one that was there before.
         {"NAME.2 there before", {"A.COM.2"}, {{"A.COM", a}, {"A.COM", b}}, 0,
-         "A.COM\nA.COM\nvorlen: A.COM" + taken + "A.COM.3\nA.COM.3\n",
+         "A.COM\nvorlen: A.COM" + taken + "A.COM.3\nA.COM.3\n",
          {{"A.COM", a}, {"A.COM.2", {}}, {"A.COM.3", b}}},
         {"the name there before", {"A.COM"}, {{"A.COM", a}, {"LAST", z}}, 1,
          "A.COM\nvorlen: Error, A.COM: file already exists.\n", {{"A.COM", {}}}},
