@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -44,16 +45,16 @@ struct FuzzInput {
 };
 
 // A file that holds `data`, open for reading and writing: a memory file
-// where the system has them, else a file under /tmp removed at once.
+// where the system has them, else a temporary file removed at once.
 inline int fuzz_file(const std::uint8_t *data, std::size_t size)
 {
 #if defined(MFD_CLOEXEC)
     int fd = memfd_create("fuzz.atr", MFD_CLOEXEC);
 #else
-    char tmpl[] = "/tmp/vorlen-fuzz-XXXXXX";
-    int fd = mkstemp(tmpl);
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vorlen-fuzz-XXXXXX").string();
+    int fd = mkstemp(tmpl.data());
     if (fd >= 0)
-        unlink(tmpl);
+        unlink(tmpl.c_str());
 #endif
     if (fd < 0)
         std::abort();
