@@ -2,14 +2,13 @@
 // directory.  Everything written must stay below that directory: a tree of
 // plain directories and files, no symbolic link, nothing beside it, and no
 // more bytes in all than the extraction budget allows.
+#include "extract.h"
 #include "fuzz_input.h"
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <dirent.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,14 +27,6 @@ struct ScratchRoot {
 
 ScratchRoot::ScratchRoot()
 {
-    // Every file the image asks for is written, whatever its size: keep a
-    // single input from filling the disk.  A larger file fails to write,
-    // which ends that run with the program's own error.  (Needed as long as
-    // extraction itself sets no limit on the bytes it writes.)
-    struct rlimit limit = {1u << 20, 1u << 20};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, SIG_IGN);
-
     // tmpfs when there is one: extraction writes many small files.
     std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
     std::string tmpl = base + "/vorlen-fuzz-XXXXXX";
@@ -97,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::filesystem::create_directory(run);
     if (chdir(run.c_str()) != 0)
         std::abort();
+    // The budget the driver sets for an image file of this size.
+    extract_set_budget(fuzz_image_name, extract_budget(size));
     fuzz_probe(*in.image, 0, int(size & 1), 1);
     if (chdir(root.c_str()) != 0)
         std::abort();

@@ -58,6 +58,7 @@ linux() {
 
 batch=$tmp/win/run.bat
 printf '@echo off\r\n' >"$batch"
+declare -A batch_line # the batch lines of each run, by result name
 for i in "${!images[@]}"; do
     img=${images[$i]}
     for m in "${modes[@]}"; do
@@ -65,18 +66,40 @@ for i in "${!images[@]}"; do
         [ "$m" = host ] && opt=
         linux "$i.$m" $opt "$img"
         # %% keeps a per cent sign in a name from being read as a variable.
-        printf 'vorlen %s "%s" >o\\%s.%s.out 2>o\\%s.%s.err\r\n>o\\%s.%s.rc echo %%ERRORLEVEL%%\r\n' \
-            "$opt" "${img//%/%%}" "$i" "$m" "$i" "$m" "$i" "$m" >>"$batch"
+        batch_line[$i.$m]=$(printf 'vorlen %s "%s" >o\\%s.%s.out 2>o\\%s.%s.err\r\n>o\\%s.%s.rc echo %%ERRORLEVEL%%\r\n' \
+            "$opt" "${img//%/%%}" "$i" "$m" "$i" "$m" "$i" "$m")
+        printf '%s\n' "${batch_line[$i.$m]}" >>"$batch"
     done
     linux "$i.X" -X "x/$i" "$img"
-    printf 'vorlen -X x/%s "%s" >o\\%s.X.out 2>o\\%s.X.err\r\n>o\\%s.X.rc echo %%ERRORLEVEL%%\r\n' \
-        "$i" "${img//%/%%}" "$i" "$i" "$i" >>"$batch"
+    batch_line[$i.X]=$(printf 'vorlen -X x/%s "%s" >o\\%s.X.out 2>o\\%s.X.err\r\n>o\\%s.X.rc echo %%ERRORLEVEL%%\r\n' \
+        "$i" "${img//%/%%}" "$i" "$i" "$i")
+    printf '%s\n' "${batch_line[$i.X]}" >>"$batch"
 done
 printf 'exit 0\r\n' >>"$batch"
 
+run_batch() {
+    (cd "$tmp/win" && WINEPATH='Z:'"${tmp//\//\\}"'\bin' "$wine" cmd /c "$1") ||
+        fail "wine cmd /c $1 ended with status $?"
+}
 start=$SECONDS
-(cd "$tmp/win" && WINEPATH='Z:'"${tmp//\//\\}"'\bin' "$wine" cmd /c run.bat) ||
-    fail "wine cmd /c run.bat ended with status $?"
+run_batch run.bat
+# Now and then, on a loaded machine, Wine's cmd fails to start a program
+# it found a moment before ("Can't recognize", status 9009): such runs,
+# which never reached vorlen, are made once more.
+retry=$tmp/win/retry.bat
+printf '@echo off\r\n' >"$retry"
+again=0
+for name in "${!batch_line[@]}"; do
+    if [ "$(tr -d '\r ' <"$tmp/win/o/$name.rc" 2>/dev/null)" = 9009 ]; then
+        printf '%s\n' "${batch_line[$name]}" >>"$retry"
+        again=$((again + 1))
+    fi
+done
+if [ "$again" -gt 0 ]; then
+    printf 'exit 0\r\n' >>"$retry"
+    echo "== $again run(s) that Wine's cmd could not start, made again"
+    run_batch retry.bat
+fi
 echo "== Wine session: $((SECONDS - start)) s"
 
 # What Windows wrote, read as Linux text: CRLF as LF, the program as
