@@ -29,6 +29,17 @@ void long_chain(Dos2Disk &d, std::uint32_t first, std::uint32_t length, std::uin
         d.link(s, s + 1 < first + length ? s + 1 : 0, bytes, form);
 }
 
+// A SpartaDOS directory of these entries, written into consecutive data
+// sectors from `first`; returns how many it takes.
+std::uint32_t sparta_dir_at(DiskBuilder &d, std::uint32_t first, const std::vector<SpartaEntry> &entries)
+{
+    const std::vector<std::uint8_t> dir = sparta_dir_bytes(entries);
+    const std::uint32_t sectors = std::uint32_t((dir.size() + 255) / 256);
+    for (std::uint32_t i = 0; i < sectors; i++)
+        std::copy_n(dir.begin() + i * 256, std::min<std::size_t>(256, dir.size() - i * 256), d.sector(first + i));
+    return sectors;
+}
+
 } // namespace
 
 Bomb bomb_mydos_shared_tails()
@@ -92,10 +103,7 @@ Bomb bomb_sparta_shared_dir_data()
     std::vector<SpartaEntry> entries;
     for (unsigned k = 0; k < subdirs; k++)
         entries.push_back(sparta_subdir(label("D", k), maps + k));
-    const std::vector<std::uint8_t> dir = sparta_dir_bytes(entries);
-    const std::uint32_t sectors = std::uint32_t((dir.size() + 255) / 256);
-    for (std::uint32_t i = 0; i < sectors; i++)
-        std::copy_n(dir.begin() + i * 256, std::min<std::size_t>(256, dir.size() - i * 256), d.sector(data + i));
+    const std::uint32_t sectors = sparta_dir_at(d, data, entries);
     // The root's chain and every subdirectory's: a first map of its own
     // naming data sectors 0-125, then two shared maps for the rest.
     auto first_map = [&](std::uint32_t m) {
@@ -125,13 +133,10 @@ Bomb bomb_sparta_hole_files()
     std::vector<SpartaEntry> entries;
     for (unsigned k = 0; k < files; k++)
         entries.push_back(sparta_file(label("F", k), holes, 0xFFFFFF));
-    const std::vector<std::uint8_t> dir = sparta_dir_bytes(entries);
-    const std::uint32_t sectors = std::uint32_t((dir.size() + 255) / 256);
+    const std::uint32_t sectors = sparta_dir_at(d, data, entries);
     std::vector<std::uint32_t> slots[2];
-    for (std::uint32_t i = 0; i < sectors; i++) {
-        std::copy_n(dir.begin() + i * 256, std::min<std::size_t>(256, dir.size() - i * 256), d.sector(data + i));
+    for (std::uint32_t i = 0; i < sectors; i++)
         slots[i / 126].push_back(data + i);
-    }
     sparta_map_sector(d, root_map, 12, slots[0]);
     sparta_map_sector(d, 12, 0, slots[1]);
     sparta_map_sector(d, holes, holes, {}); // all holes, next map: itself
