@@ -85,7 +85,7 @@ struct XeWalk {
     // For each cluster read as part of a directory: that directory's first
     // cluster + 1.  A sound disk never shares a directory cluster, and this
     // keeps a disk of crossed chains from listing one tail many times.
-    std::vector<std::uint32_t> dir_owner = std::vector<std::uint32_t>(65536);
+    SectorTable<std::uint32_t> dir_owner;
     std::uint32_t reads_left = read_budget;
     // Directory clusters that may still be counted for the size of a
     // subdirectory's line.  A sound disk counts each directory once; many
@@ -216,6 +216,7 @@ XeDir read_dir(XeWalk &w, std::uint32_t first, std::uint32_t file_no, const std:
                 show_msg("%s: loop in directory clusters at cluster %u", shown(path), c);
             break;
         }
+        w.dir_owner.take(65536);
         const std::uint32_t owner = w.dir_owner[c];
         if (owner != 0 && owner != first + 1) {
             if (claim)
