@@ -292,6 +292,19 @@ std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::u
     }
     const std::uint32_t s = std::uint32_t(img.sector_size);
     const std::uint64_t needed = (std::uint64_t(wanted) + s - 1) / s;
+    // Most files end in their first map sector: reading them looks at no
+    // slot past their size and at no link, and neither need this.
+    if (needed <= (s - 4) / 2) {
+        const std::uint8_t *map = atr_sector(img, first_map);
+        std::uint32_t good = 0;
+        for (; good < needed; good++) {
+            const std::uint32_t d = le16(map + 4 + 2 * good);
+            if (d != 0 && (d == 1 || d > img.sector_count))
+                break;
+        }
+        if (good == needed)
+            return wanted;
+    }
     const SpartaMapRest rest = remembered_rest(walk, first_map);
     if (needed <= rest.chunks)
         return wanted;
