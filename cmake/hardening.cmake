@@ -47,31 +47,27 @@ if(vorlen_harden)
   # compiler has __builtin_dynamic_object_size (GCC 12, clang 9).  The probe
   # links, so a C library without the checked functions fails it too.
   set(CMAKE_REQUIRED_FLAGS "-O2")
-  check_cxx_source_compiles([[
+  # One program with the checked calls, built with and without the test for
+  # level 3.
+  set(vorlen_fortify_probe [[
     #include <cstdio>
     #include <cstring>
+    int main(int argc, char **argv)
+    {
+        char b[16];
+        std::snprintf(b, sizeof b, "%s", argv[0]);
+        std::memcpy(b, argv[0], argc > 15 ? 15 : argc);
+        return b[0];
+    }]])
+  string(CONCAT vorlen_fortify3_probe [[
     #if !defined(__has_builtin)
     #error no __has_builtin
     #elif !__has_builtin(__builtin_dynamic_object_size)
     #error no __builtin_dynamic_object_size
     #endif
-    int main(int argc, char **argv)
-    {
-        char b[16];
-        std::snprintf(b, sizeof b, "%s", argv[0]);
-        std::memcpy(b, argv[0], argc > 15 ? 15 : argc);
-        return b[0];
-    }]] VORLEN_HAVE_FORTIFY3)
-  check_cxx_source_compiles([[
-    #include <cstdio>
-    #include <cstring>
-    int main(int argc, char **argv)
-    {
-        char b[16];
-        std::snprintf(b, sizeof b, "%s", argv[0]);
-        std::memcpy(b, argv[0], argc > 15 ? 15 : argc);
-        return b[0];
-    }]] VORLEN_HAVE_FORTIFY)
+    ]] "${vorlen_fortify_probe}")
+  check_cxx_source_compiles("${vorlen_fortify3_probe}" VORLEN_HAVE_FORTIFY3)
+  check_cxx_source_compiles("${vorlen_fortify_probe}" VORLEN_HAVE_FORTIFY)
   unset(CMAKE_REQUIRED_FLAGS)
   if(VORLEN_HAVE_FORTIFY3)
     set(vorlen_fortify 3)
