@@ -170,6 +170,29 @@ void *map_file(int fd, std::size_t length, int prot, void *at, int &slot)
     return p;
 }
 
+// Where the page cache holds a file in 2 MiB folios, the kernel maps a
+// whole folio with one fault, but only into a 2 MiB aligned stretch of
+// addresses that starts at a 2 MiB multiple of the file.  A large image is
+// therefore placed at such an address: otherwise a listing that reads a
+// sector here and there takes a fault per 64 KiB of the file.
+constexpr std::size_t folio_align = std::size_t(2) << 20;
+
+// Reserves addresses for a mapping of `need` file bytes with `front` bytes of
+// zeros before them: the whole reserved stretch goes to `region` (of
+// `length` bytes) and the address for the file's first byte is returned,
+// 2 MiB aligned for a large file.  nullptr when nothing could be reserved.
+std::uint8_t *reserve(std::size_t front, std::size_t need, void *&region, std::size_t &length)
+{
+    const std::size_t pad = need >= folio_align ? folio_align : 0;
+    length = front + need + pad;
+    region = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region == MAP_FAILED)
+        return nullptr;
+    const std::uintptr_t lowest = reinterpret_cast<std::uintptr_t>(region) + front;
+    const std::uintptr_t at = pad ? (lowest + pad - 1) & ~std::uintptr_t(pad - 1) : lowest;
+    return static_cast<std::uint8_t *>(region) + (at - reinterpret_cast<std::uintptr_t>(region));
+}
+
 // Maps the `body` bytes of sector data that follow the `offset` header bytes
 // of the image file `fd` so that sector n lies at (n - 1) * s from the
 // returned address.  With short first records (`allowance` 384) sector 4
@@ -185,28 +208,14 @@ bool map_sectors(int fd, AtrImage &img, std::size_t offset, std::size_t body, st
     if (fd < 0 || need == 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         std::uint64_t(st.st_size) < need)
         return false;
-    const int prot = PROT_READ | PROT_WRITE;
+    const std::size_t front = allowance == 0 ? 0 : page_size();
+    void *region = nullptr;
+    std::size_t length = 0;
+    std::uint8_t *file = reserve(front, need, region, length);
     int slot = -1;
-    if (allowance == 0) {
-        void *file = map_file(fd, need, prot, nullptr, slot);
-        if (!file)
-            return false;
-        img.storage = std::shared_ptr<void>(file, [need, slot](void *p) {
-            guard_remove(slot);
-            munmap(p, need);
-        });
-        img.data = static_cast<std::uint8_t *>(file) + offset;
-        img.mapping = file;
-        img.mapping_length = need;
-        return true;
-    }
-    const std::size_t front = page_size();
-    const std::size_t length = front + need;
-    void *region = mmap(nullptr, length, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (region == MAP_FAILED)
+    if (!file)
         return false;
-    std::uint8_t *file = static_cast<std::uint8_t *>(region) + front;
-    if (!map_file(fd, need, prot, file, slot)) {
+    if (!map_file(fd, need, PROT_READ | PROT_WRITE, file, slot)) {
         munmap(region, length);
         return false;
     }
@@ -214,8 +223,12 @@ bool map_sectors(int fd, AtrImage &img, std::size_t offset, std::size_t body, st
         guard_remove(slot);
         munmap(p, length);
     });
-    img.mapping = region;
-    img.mapping_length = length;
+    img.mapping = file - front;
+    img.mapping_length = front + need;
+    if (allowance == 0) {
+        img.data = file + offset;
+        return true;
+    }
     img.data = file + offset + 384 - 768;
     std::uint8_t records[384];
     std::memcpy(records, file + offset, sizeof records);
