@@ -24,11 +24,6 @@ std::uint32_t walk_guard_new_claim(WalkGuard &guard)
 
 bool walk_guard_claim(WalkGuard &guard, std::uint32_t claim, std::uint32_t sector, const char *entry_path)
 {
-    // Directory sectors are 16-bit numbers, a DOS 2 directory running a
-    // few sectors past the last.
-    guard.owner.take(65536 + 256);
-    if (sector >= guard.owner.size)
-        return true;
     std::uint32_t &owner = guard.owner[sector];
     if (owner != 0 && owner != claim) {
         show_msg("%s: directory already visited, skip", entry_path);

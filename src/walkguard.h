@@ -99,11 +99,56 @@ template <class T> struct ChainMemo {
     }
 };
 
+// A value by sector number for the few sectors that get one, in an
+// open-addressed hash table that grows with them (kept at most half full).
+// Unlike a SectorTable for every sector of a large disk, it touches a page
+// or two for the directories of a sound disk, whose sectors lie anywhere.
+class SectorValues {
+  public:
+    // The value of sector n, 0 until set.
+    std::uint32_t &operator[](std::uint32_t n)
+    {
+        if (2 * (used_ + 1) > slots_.size())
+            grow();
+        Slot &slot = find(slots_, n);
+        if (slot.key == 0) {
+            slot.key = n + 1;
+            used_++;
+        }
+        return slot.value;
+    }
+
+  private:
+    struct Slot {
+        std::uint32_t key = 0; // sector + 1; 0 for a free slot
+        std::uint32_t value = 0;
+    };
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+
+    static Slot &find(std::vector<Slot> &slots, std::uint32_t n)
+    {
+        const std::size_t mask = slots.size() - 1;
+        std::size_t i = (std::uint32_t(n * 2654435761u) >> 8) & mask;
+        while (slots[i].key != 0 && slots[i].key != n + 1)
+            i = (i + 1) & mask;
+        return slots[i];
+    }
+    void grow()
+    {
+        std::vector<Slot> bigger(slots_.empty() ? 256 : 2 * slots_.size());
+        for (const Slot &slot : slots_)
+            if (slot.key != 0)
+                find(bigger, slot.key - 1) = slot;
+        slots_.swap(bigger);
+    }
+};
+
 struct WalkGuard {
     std::vector<bool> visited = std::vector<bool>(65536); // by 16-bit first sector
     // For each sector that holds directory entries: the claim (below) that
     // took it, 0 for none.
-    SectorTable<std::uint32_t> owner;
+    SectorValues owner;
     std::uint32_t claims = 0;
     unsigned depth = 0; // directories on the current path, the root included
 };
