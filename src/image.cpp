@@ -70,13 +70,6 @@ void atr_will_read_all(const AtrImage &image)
 #endif
 }
 
-const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n)
-{
-    if (n == 0 || n > image.sector_count)
-        return nullptr;
-    return image.data + std::size_t(n - 1) * std::size_t(image.sector_size);
-}
-
 const std::uint8_t *atr_run(const AtrImage &image, std::uint32_t n, std::size_t length)
 {
     if (n == 0 || n > image.sector_count)

@@ -37,7 +37,12 @@ void atr_free(std::unique_ptr<AtrImage> &image);
 void atr_will_read_all(const AtrImage &image);
 
 // Address of sector n, or nullptr when n is 0 or beyond sector_count.
-const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n);
+inline const std::uint8_t *atr_sector(const AtrImage &image, std::uint32_t n)
+{
+    if (n == 0 || n > image.sector_count)
+        return nullptr;
+    return image.data + std::size_t(n - 1) * std::size_t(image.sector_size);
+}
 
 // Address of `length` bytes starting at the first byte of sector n, running on
 // through the following slots; nullptr unless all of them lie inside the image.
