@@ -3,41 +3,52 @@
 #include <algorithm>
 #include <cstring>
 
-char names_host_char(std::uint8_t b, int lower_case)
+namespace {
+
+constexpr NamesTable make_table(bool plain_video, int lower_case)
 {
-    // A letter turned to lower case is never replaced.
-    if (lower_case && b >= 'A' && b <= 'Z')
-        return char(b + 0x20);
-    if (b < 0x20 || b > 0x7A || b == '.' || b == '/' || b == '?' || b == '\\' || b == '`')
-        return '_';
-    return char(b);
+    NamesTable t{};
+    for (unsigned b = 0; b < 256; b++) {
+        const std::uint8_t c = plain_video ? names_plain_video(std::uint8_t(b)) : std::uint8_t(b);
+        t[b] = c == ' ' ? 0 : names_host_char(c, lower_case);
+    }
+    return t;
 }
 
-std::uint8_t names_plain_video(std::uint8_t b)
+constexpr NamesTable tables[2][2] = {{make_table(false, 0), make_table(false, 1)},
+                                     {make_table(true, 0), make_table(true, 1)}};
+
+} // namespace
+
+const NamesTable &names_table(bool plain_video, int lower_case)
 {
-    if ((b >= 0xC1 && b <= 0xDA) || (b >= 0xE1 && b <= 0xFA) || (b >= 0xB0 && b <= 0xB9))
-        return std::uint8_t(b & 0x7F);
-    return b;
+    return tables[plain_video][lower_case != 0];
 }
 
 AtariName names_8_3(const std::uint8_t *raw, int lower_case)
 {
+    const NamesTable &t = names_table(true, lower_case);
     AtariName n;
     std::memset(n.atari, ' ', 12);
     n.atari[12] = 0;
-    bool dot = false;
-    for (int i = 0; i < 11; i++) {
-        const std::uint8_t b = names_plain_video(raw[i]);
-        if (b == ' ')
-            continue;
-        const char c = names_host_char(b, lower_case);
-        if (i >= 8 && !dot) {
-            n.host += '.';
-            dot = true;
+    char host[12];
+    std::size_t length = 0;
+    for (int i = 0; i < 8; i++)
+        if (const char c = t[raw[i]]) {
+            host[length++] = c;
+            n.atari[i] = c;
         }
-        n.host += c;
-        n.atari[i < 8 ? i : i + 1] = c;
-    }
+    bool dot = false;
+    for (int i = 8; i < 11; i++)
+        if (const char c = t[raw[i]]) {
+            if (!dot) {
+                host[length++] = '.';
+                dot = true;
+            }
+            host[length++] = c;
+            n.atari[i + 1] = c;
+        }
+    n.host.assign(host, length);
     return n;
 }
 

@@ -7,6 +7,7 @@
 // shells and file systems treat specially.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,11 +17,31 @@
 // full stop, slash, question mark, backslash and grave accent become '_';
 // every other byte stays.  Layouts where a full stop separates name and
 // extension handle it before calling this.
-char names_host_char(std::uint8_t b, int lower_case);
+constexpr char names_host_char(std::uint8_t b, int lower_case)
+{
+    // A letter turned to lower case is never replaced.
+    if (lower_case && b >= 'A' && b <= 'Z')
+        return char(b + 0x20);
+    if (b < 0x20 || b > 0x7A || b == '.' || b == '/' || b == '?' || b == '\\' || b == '`')
+        return '_';
+    return char(b);
+}
 
 // Inverse-video letters and digits (0xC1-0xDA, 0xE1-0xFA, 0xB0-0xB9) with
 // bit 7 cleared; every other byte unchanged.
-std::uint8_t names_plain_video(std::uint8_t b);
+constexpr std::uint8_t names_plain_video(std::uint8_t b)
+{
+    if ((b >= 0xC1 && b <= 0xDA) || (b >= 0xE1 && b <= 0xFA) || (b >= 0xB0 && b <= 0xB9))
+        return std::uint8_t(b & 0x7F);
+    return b;
+}
+
+// Both rules above for every byte at once, for the directory walks that
+// convert thousands of names: the host character of each stored byte, or
+// 0 for a blank, which names drop.  `plain_video` first applies
+// names_plain_video, as the 8+3 names below do.
+using NamesTable = std::array<char, 256>;
+const NamesTable &names_table(bool plain_video, int lower_case);
 
 // An 8+3 directory entry name as the DOS 2 family, DOS 3 and DOS XE store
 // it: the host name is the name, a full stop and the extension, with blanks

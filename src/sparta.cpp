@@ -38,23 +38,27 @@ bool entry_live(const std::uint8_t *e)
 
 int sparta_name(char *host, char *atari, const std::uint8_t *src, int length, int lower_case)
 {
+    // Blanks vanish from the host name; an upper-case letter taken to
+    // lower case is never one.
+    const NamesTable &t = names_table(false, lower_case);
     std::memset(atari, ' ', std::size_t(length) + 1);
     atari[length + 1] = 0;
     int n = 0;
-    bool dot = false;
-    for (int i = 0; i < length; i++) {
-        // Blanks vanish from the host name; an upper-case letter taken to
-        // lower case is never one.
-        if (src[i] == ' ')
-            continue;
-        const char c = names_host_char(src[i], lower_case);
-        if (i >= 8 && !dot) {
-            host[n++] = '.';
-            dot = true;
+    for (int i = 0; i < length && i < 8; i++)
+        if (const char c = t[src[i]]) {
+            host[n++] = c;
+            atari[i] = c;
         }
-        host[n++] = c;
-        atari[i < 8 ? i : i + 1] = c;
-    }
+    bool dot = false;
+    for (int i = 8; i < length; i++)
+        if (const char c = t[src[i]]) {
+            if (!dot) {
+                host[n++] = '.';
+                dot = true;
+            }
+            host[n++] = c;
+            atari[i + 1] = c;
+        }
     host[n] = 0;
     return n;
 }
