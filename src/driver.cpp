@@ -107,6 +107,7 @@ Options scan_options(int argc, char **argv)
                 break;
             case 'h':
             case '?':
+                msg_sync();
                 std::fprintf(msg_out, usage_text, prog_name);
                 throw ProgramExit{0};
             case 'v':
@@ -202,6 +203,7 @@ int driver_main(int argc, char **argv)
             status = e.status;
         }
     }
+    msg_sync();
     std::fflush(msg_out);
     std::fflush(msg_err);
     return status;

@@ -335,6 +335,7 @@ void extract_reset()
 
 void extract_dir(const std::string &path)
 {
+    msg_sync();
     std::fprintf(msg_err, "%s/\n", path.c_str());
     const std::string host = host_path(path);
     if (host_lookup(host).is_dir)
@@ -360,6 +361,7 @@ std::string extract_file(const std::string &path, const std::uint8_t *data, std:
         show_msg("%s: name taken by an earlier file of this disk, written as %s", path.c_str(),
                  written.c_str());
     }
+    msg_sync();
     std::fprintf(msg_err, "%s\n", written.c_str());
     if (there.exists && written == path)
         show_error("%s: file already exists.", path.c_str());

@@ -2,33 +2,43 @@
 
 #include "messages.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+
 namespace {
 
-// The line being assembled; one at a time, reused so that it costs no
-// allocation once it has grown.
-std::string line;
+char *put(char *p, std::string_view text)
+{
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+}
 
 // "%02d-%02d-%02d %02d:%02d", with ":%02d" after it when `seconds`.
-void out_date(const std::uint8_t *d, bool seconds)
+char *out_date(char *p, const std::uint8_t *d, bool seconds)
 {
-    out_02d(line, d[0]);
-    line += '-';
-    out_02d(line, d[1]);
-    line += '-';
-    out_02d(line, d[2]);
-    line += ' ';
-    out_02d(line, d[3]);
-    line += ':';
-    out_02d(line, d[4]);
+    p = out_02d(p, d[0]);
+    *p++ = '-';
+    p = out_02d(p, d[1]);
+    *p++ = '-';
+    p = out_02d(p, d[2]);
+    *p++ = ' ';
+    p = out_02d(p, d[3]);
+    *p++ = ':';
+    p = out_02d(p, d[4]);
     if (seconds) {
-        line += ':';
-        out_02d(line, d[5]);
+        *p++ = ':';
+        p = out_02d(p, d[5]);
     }
+    return p;
 }
+
+// Widths and the fixed parts of a line come to less than this.
+constexpr std::size_t line_slack = 64;
 
 } // namespace
 
-void out_u(std::string &out, std::uint32_t value, int width)
+char *out_u(char *p, std::uint32_t value, int width)
 {
     char digits[10];
     int n = 0;
@@ -36,88 +46,97 @@ void out_u(std::string &out, std::uint32_t value, int width)
         digits[n++] = char('0' + value % 10);
         value /= 10;
     } while (value);
-    if (width > n)
-        out.append(std::size_t(width - n), ' ');
+    for (; width > n; width--)
+        *p++ = ' ';
     while (n)
-        out += digits[--n];
+        *p++ = digits[--n];
+    return p;
 }
 
-void out_02d(std::string &out, int value)
+char *out_02d(char *p, int value)
 {
+    // The two digits of every value below 100, back to back.
+    static constexpr auto pairs = [] {
+        std::array<char, 200> t{};
+        for (int v = 0; v < 100; v++) {
+            t[std::size_t(2 * v)] = char('0' + v / 10);
+            t[std::size_t(2 * v + 1)] = char('0' + v % 10);
+        }
+        return t;
+    }();
     if (value >= 100)
-        out_u(out, std::uint32_t(value), 0);
-    else {
-        out += char('0' + value / 10);
-        out += char('0' + value % 10);
-    }
+        return out_u(p, std::uint32_t(value), 0);
+    std::memcpy(p, pairs.data() + 2 * value, 2);
+    return p + 2;
 }
 
-void out_s(std::string &out, std::string_view text, int width)
+char *out_s(char *p, std::string_view text, int width)
 {
-    out += text;
-    if (width > int(text.size()))
-        out.append(std::size_t(width) - text.size(), ' ');
+    p = put(p, text);
+    for (int n = int(text.size()); n < width; n++)
+        *p++ = ' ';
+    return p;
 }
 
-void out_line(const std::string &text)
+void out_line(std::string_view text)
 {
-    std::fwrite(text.data(), 1, text.size(), msg_out);
+    msg_text_end(put(msg_text_room(text.size()), text));
 }
 
 void listing_heading(const std::string &dir_path)
 {
-    line.assign("Directory of ");
-    line += dir_path.empty() ? "/" : dir_path;
-    line += "\n\n";
-    out_line(line);
+    char *p = put(msg_text_room(line_slack + dir_path.size()), "Directory of ");
+    p = put(p, dir_path.empty() ? "/" : dir_path);
+    p = put(p, "\n\n");
+    msg_text_end(p);
 }
 
 void listing_entry(int atari_list, std::string_view atari_name, int width, std::uint32_t size,
                    std::string_view path, bool dir)
 {
-    line.clear();
+    char *p = msg_text_room(line_slack + std::size_t(std::max(width, 0)) + atari_name.size() + path.size());
     if (atari_list) {
-        out_s(line, atari_name, width);
+        p = out_s(p, atari_name, width);
         if (dir) {
-            line += "  <DIR>";
+            p = put(p, "  <DIR>");
         } else {
-            line += ' ';
-            out_u(line, size, 7);
+            *p++ = ' ';
+            p = out_u(p, size, 7);
         }
     } else {
-        out_u(line, size, 8);
-        line += "\t\t";
-        line += path;
+        p = out_u(p, size, 8);
+        p = put(p, "\t\t");
+        p = put(p, path);
         if (dir)
-            line += '/';
+            *p++ = '/';
     }
-    line += '\n';
-    out_line(line);
+    *p++ = '\n';
+    msg_text_end(p);
 }
 
 void listing_dated_entry(int atari_list, std::string_view atari_name, std::uint32_t size,
                          const std::uint8_t *date, std::string_view path, bool dir)
 {
-    line.clear();
+    char *p = msg_text_room(line_slack + atari_name.size() + path.size());
     if (atari_list) {
-        out_s(line, atari_name, 12);
+        p = out_s(p, atari_name, 12);
         if (dir) {
-            line += "  <DIR>  ";
+            p = put(p, "  <DIR>  ");
         } else {
-            line += ' ';
-            out_u(line, size, 7);
-            line += ' ';
+            *p++ = ' ';
+            p = out_u(p, size, 7);
+            *p++ = ' ';
         }
-        out_date(date, false);
+        p = out_date(p, date, false);
     } else {
-        out_u(line, size, 8);
-        line += '\t';
-        out_date(date, true);
-        line += '\t';
-        line += path;
+        p = out_u(p, size, 8);
+        *p++ = '\t';
+        p = out_date(p, date, true);
+        *p++ = '\t';
+        p = put(p, path);
         if (dir)
-            line += '/';
+            *p++ = '/';
     }
-    line += '\n';
-    out_line(line);
+    *p++ = '\n';
+    msg_text_end(p);
 }

@@ -12,12 +12,13 @@
 #include <string_view>
 #include <vector>
 
-// The pieces, each appending to `line` what the conversion in its comment
-// makes of the value.
-void out_u(std::string &line, std::uint32_t value, int width);   // "%<width>u"
-void out_02d(std::string &line, int value);                       // "%02d", value >= 0
-void out_s(std::string &line, std::string_view text, int width); // "%-<width>s"
-void out_line(const std::string &line);                           // to msg_out
+// The pieces, each writing at `p` what the conversion in its comment makes
+// of the value and returning the end of what it wrote; the caller provides
+// the room (width, or the digits or text when longer).
+char *out_u(char *p, std::uint32_t value, int width);   // "%<width>u"
+char *out_02d(char *p, int value);                       // "%02d", 0 <= value <= 255
+char *out_s(char *p, std::string_view text, int width); // "%-<width>s"
+void out_line(std::string_view line);                    // to msg_out
 
 // "Directory of %s\n\n", the root's empty path shown as "/".
 void listing_heading(const std::string &dir_path);

@@ -1,5 +1,6 @@
 #include "messages.h"
 
+#include <algorithm>
 #include <cstdarg>
 
 const char *prog_name = "vorlen";
@@ -12,10 +13,52 @@ std::FILE *msg_err = stderr;
 #endif
 static const char version_string[] = VORLEN_VERSION;
 
+namespace {
+
+// The listing text not yet handed to msg_out.
+constexpr std::size_t text_block = 8192;
+struct PendingText {
+    std::unique_ptr<char[]> bytes;
+    std::size_t capacity = 0;
+    std::size_t length = 0;
+} text;
+
+} // namespace
+
+char *msg_text_room(std::size_t n)
+{
+    if (n > text.capacity - text.length) {
+        msg_sync();
+        if (n > text.capacity) {
+            text.capacity = std::max(n, text_block);
+            text.bytes.reset(new char[text.capacity]);
+        }
+    }
+    return text.bytes.get() + text.length;
+}
+
+void msg_text_end(char *end)
+{
+    text.length = std::size_t(end - text.bytes.get());
+}
+
+void msg_sync()
+{
+    if (text.length == 0)
+        return;
+    // A stream writes out its full buffer only when more comes.  Handed
+    // over alone, the last byte leaves the stream holding back what it
+    // would hold back had the lines come one by one.
+    std::fwrite(text.bytes.get(), 1, text.length - 1, msg_out);
+    std::fwrite(text.bytes.get() + text.length - 1, 1, 1, msg_out);
+    text.length = 0;
+}
+
 // Each message goes out in three writes (prefix, text, suffix) to the same
 // stream; nothing is assembled in memory first.
 static void vmessage(const char *prefix, const char *fmt, va_list ap)
 {
+    msg_sync();
     std::fprintf(msg_err, "%s%s", prog_name, prefix);
     std::vfprintf(msg_err, fmt, ap);
 }
@@ -51,6 +94,7 @@ void show_opt_error(const char *fmt, ...)
 
 void show_version()
 {
+    msg_sync();
     std::fprintf(msg_out,
                  "vorlen version %s, lists and extracts Atari 8-bit disk images\n"
                  "\n"
@@ -63,6 +107,7 @@ void show_version()
 
 void show_out(const char *fmt, ...)
 {
+    msg_sync();
     va_list ap;
     va_start(ap, fmt);
     std::vfprintf(msg_out, fmt, ap);

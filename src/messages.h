@@ -44,6 +44,18 @@ struct ProgramExit {
 // Formatted listing or summary output on msg_out.
 [[gnu::format(MSG_PRINTF, 1, 2)]] void show_out(const char *fmt, ...);
 
+// Listing lines for msg_out, gathered in memory and handed to the stream in
+// large pieces, so that a listing of thousands of lines costs a copy per
+// line rather than a call into the C library.  Whatever else writes to
+// msg_out or msg_err (every function above, the extraction echo, the
+// driver) first calls msg_sync, and so do the tests before they swap the
+// streams: listing and messages reach the streams in the order they were
+// made, and each stream holds back just what it would have held back had
+// every line been written on its own.
+char *msg_text_room(std::size_t n); // room for n bytes at the end of the pending text
+void msg_text_end(char *end);       // the pending text now ends at `end`
+void msg_sync();                    // hands the pending text to msg_out
+
 // "s" after a count other than one, for the counts that reports give
 // ("1 sector", "2 sectors").
 inline const char *plural(std::uint64_t n)

@@ -100,20 +100,16 @@ TEST(ListingLines, PiecesMatchPrintf)
         return std::string(buf);
     };
     for (std::uint32_t v : {0u, 7u, 99u, 1234567u, 12345678u, 123456789u, 0xFFFFFFFFu}) {
-        std::string s8, s7;
-        out_u(s8, v, 8);
-        out_u(s7, v, 7);
-        EXPECT_EQ(s8, printf_of("%8u", v));
-        EXPECT_EQ(s7, printf_of("%7u", v));
+        char s8[16], s7[16];
+        EXPECT_EQ(std::string(s8, out_u(s8, v, 8)), printf_of("%8u", v));
+        EXPECT_EQ(std::string(s7, out_u(s7, v, 7)), printf_of("%7u", v));
     }
     for (int v : {0, 5, 10, 99, 100, 255}) {
-        std::string s;
-        out_02d(s, v);
-        EXPECT_EQ(s, printf_of("%02d", v));
+        char s[4];
+        EXPECT_EQ(std::string(s, out_02d(s, v)), printf_of("%02d", v));
     }
     for (const char *t : {"", "A", "README   TXT", "ABCDEFGHIJKLM"}) {
-        std::string s;
-        out_s(s, t, 12);
-        EXPECT_EQ(s, printf_of("%-12s", t));
+        char s[32];
+        EXPECT_EQ(std::string(s, out_s(s, t, 12)), printf_of("%-12s", t));
     }
 }

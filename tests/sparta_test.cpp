@@ -35,6 +35,7 @@ template <class F> std::string merged(F f)
     std::FILE *old_out = std::exchange(msg_out, s), *old_err = std::exchange(msg_err, s);
     const char *old_prog = std::exchange(prog_name, "vorlen");
     f();
+    msg_sync();
     msg_out = old_out, msg_err = old_err, prog_name = old_prog;
     std::fclose(s);
     std::string r(buf, len);

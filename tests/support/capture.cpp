@@ -26,6 +26,7 @@ struct Streams {
     }
     void finish(RunResult &r)
     {
+        msg_sync();
         std::fclose(msg_out);
         std::fclose(msg_err);
         msg_out = old_out;
