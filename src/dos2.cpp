@@ -113,28 +113,87 @@ struct ChainStep {
     std::uint32_t next;
 };
 
-ChainStep chain_step(const std::uint8_t *sec, std::uint32_t s, SectorForm form)
+template <SectorForm form> ChainStep chain_step_as(const std::uint8_t *sec, std::uint32_t s)
 {
     const std::uint8_t last = sec[s - 1];
+    if constexpr (form == wide_links)
+        return {last, std::uint32_t(sec[s - 3]) << 8 | sec[s - 2]};
     const std::uint32_t link10 = std::uint32_t(sec[s - 3] & 0x03) << 8 | sec[s - 2];
+    if constexpr (form == counted)
+        return {last, link10};
+    // DOS 1: the last sector of a file carries its byte count; on a disk of
+    // 256-byte sectors a full sector ends the chain.
+    if (last & 0x80)
+        return {std::uint32_t(last & 0x7F), link10};
+    return {s - 3, s == 128 ? link10 : 0};
+}
+
+ChainStep chain_step(const std::uint8_t *sec, std::uint32_t s, SectorForm form)
+{
     switch (form) {
     case wide_links:
-        return {last, std::uint32_t(sec[s - 3]) << 8 | sec[s - 2]};
+        return chain_step_as<wide_links>(sec, s);
     case counted:
-        return {last, link10};
+        return chain_step_as<counted>(sec, s);
     default:
-        // DOS 1: the last sector of a file carries its byte count; on a disk
-        // of 256-byte sectors a full sector ends the chain.
-        if (last & 0x80)
-            return {std::uint32_t(last & 0x7F), link10};
-        return {s - 3, s == 128 ? link10 : 0};
+        return chain_step_as<dos1>(sec, s);
     }
 }
+
+// How many sectors ahead of the one a chain reads its link is prefetched.
+constexpr std::uint32_t chain_prefetch = 32;
 
 // A sector a chain may pass: 2 or more, and in the image.
 const std::uint8_t *chain_sector(const AtrImage &img, std::uint32_t n)
 {
     return n > 1 ? atr_sector(img, n) : nullptr;
+}
+
+// The chain from `start` on while no two walks have met: it is followed
+// keeping nothing but the bit of each sector it passes (memo's `passed`),
+// and its bytes are summed on the way.  When it comes to a sector passed
+// before, that is a loop if the sector is one of its own; if not, walks
+// have met, and the memo is activated for remembered_chain to follow it
+// again.  The result is then of no use.
+template <SectorForm form> Dos2Chain first_walk(const AtrImage &img, ChainMemo<Dos2Chain> &memo, std::uint32_t start)
+{
+    const std::uint32_t s = std::uint32_t(img.sector_size);
+    // Chains link 16-bit sector numbers: no higher one is passed.
+    const std::uint32_t top = std::min<std::uint32_t>(img.sector_count, 65535);
+    std::uint64_t *passed = memo.passed_bits(std::size_t(top) + 1);
+    std::uint32_t length = 0;
+    std::uint32_t steps = 0;
+    std::uint32_t cur = start;
+    for (;; steps++) {
+        if (cur < 2 || cur > top)
+            return {length, 0, Dos2Chain::bad_link, steps > 0};
+        const std::uint8_t *sec = img.data + std::size_t(cur - 1) * s;
+        std::uint64_t &word = passed[cur / 64];
+        const std::uint64_t bit = std::uint64_t(1) << (cur % 64);
+        if (word & bit)
+            break;
+        word |= bit;
+        // Files mostly run on in the next sectors: ask for the link a page
+        // or so ahead while this one is read.
+        if (cur + chain_prefetch <= top)
+            __builtin_prefetch(sec + std::size_t(chain_prefetch) * s + s - 1);
+        const ChainStep step = chain_step_as<form>(sec, s);
+        length += step.bytes;
+        if (step.next == 0)
+            return {length, 0, Dos2Chain::clean, true};
+        cur = step.next;
+    }
+    std::uint32_t again = start;
+    for (std::uint32_t i = 0; i < steps; i++) {
+        if (again == cur)
+            return {length, std::uint16_t(cur), Dos2Chain::loop, true};
+        const std::uint8_t *sec = chain_sector(img, again);
+        if (!sec)
+            break;
+        again = chain_step_as<form>(sec, s).next;
+    }
+    memo.activate(std::size_t(top) + 1);
+    return {};
 }
 
 // The chain from `start` on, from the walk's remembered results.  The
@@ -148,69 +207,70 @@ Dos2Chain remembered_chain(Dos2Walk &walk, SectorForm form, std::uint32_t start)
 {
     const AtrImage &img = *walk.image;
     const std::uint32_t s = std::uint32_t(img.sector_size);
-    const std::size_t count = std::min<std::size_t>(img.sector_count, 65535) + 1;
     ChainMemo<Dos2Chain> &memo = walk.chains[form];
+
+    if (!memo.active) {
+        Dos2Chain c;
+        switch (form) {
+        case wide_links:
+            c = first_walk<wide_links>(img, memo, start);
+            break;
+        case counted:
+            c = first_walk<counted>(img, memo, start);
+            break;
+        default:
+            c = first_walk<dos1>(img, memo, start);
+            break;
+        }
+        if (!memo.active)
+            return c;
+    }
 
     struct Pending {
         std::uint32_t sector;
         std::uint32_t bytes;
     };
     static thread_local std::vector<Pending> pending;
-    for (;;) {
-        pending.clear();
-        walk.chain_marks.new_chain();
-        Dos2Chain rest; // what the chain gives after the pending sectors
-        bool met_earlier_walk = false;
-        for (std::uint32_t cur = start;;) {
-            const std::uint8_t *sec = chain_sector(img, cur);
-            if (!sec) {
-                rest.end = Dos2Chain::bad_link;
-                break;
-            }
-            if (memo.active && memo.known[cur].known) {
-                rest = memo.known[cur];
-                break;
-            }
-            if (walk.chain_marks.passed(cur)) {
-                // A loop: from where `cur` stands among the pending sectors on.
-                std::size_t k = pending.size();
-                while (pending[k - 1].sector != cur)
-                    k--;
-                std::uint32_t loop_bytes = 0;
-                for (std::size_t i = k - 1; i < pending.size(); i++)
-                    loop_bytes += pending[i].bytes;
-                if (memo.active)
-                    for (std::size_t i = k - 1; i < pending.size(); i++)
-                        memo.known[pending[i].sector] = {loop_bytes, std::uint16_t(pending[i].sector),
-                                                         Dos2Chain::loop, true};
-                pending.resize(k - 1);
-                rest = {loop_bytes, std::uint16_t(cur), Dos2Chain::loop, true};
-                break;
-            }
-            if (!memo.active && memo.met(cur, count)) {
-                met_earlier_walk = true;
-                break;
-            }
-            const ChainStep step = chain_step(sec, s, form);
-            pending.push_back({cur, step.bytes});
-            if (step.next == 0)
-                break;
-            cur = step.next;
+    pending.clear();
+    walk.chain_marks.new_chain();
+    Dos2Chain rest; // what the chain gives after the pending sectors
+    for (std::uint32_t cur = start;;) {
+        const std::uint8_t *sec = chain_sector(img, cur);
+        if (!sec) {
+            rest.end = Dos2Chain::bad_link;
+            break;
         }
-        if (met_earlier_walk) {
-            // Entries share this chain: from now on every result is kept,
-            // and this one is followed again to keep it.
-            memo.activate(count);
-            continue;
+        if (memo.known[cur].known) {
+            rest = memo.known[cur];
+            break;
         }
-        for (std::size_t i = pending.size(); i-- > 0;) {
-            rest.length += pending[i].bytes;
-            rest.known = true;
-            if (memo.active)
-                memo.known[pending[i].sector] = rest;
+        if (walk.chain_marks.passed(cur)) {
+            // A loop: from where `cur` stands among the pending sectors on.
+            std::size_t k = pending.size();
+            while (pending[k - 1].sector != cur)
+                k--;
+            std::uint32_t loop_bytes = 0;
+            for (std::size_t i = k - 1; i < pending.size(); i++)
+                loop_bytes += pending[i].bytes;
+            for (std::size_t i = k - 1; i < pending.size(); i++)
+                memo.known[pending[i].sector] = {loop_bytes, std::uint16_t(pending[i].sector), Dos2Chain::loop,
+                                                 true};
+            pending.resize(k - 1);
+            rest = {loop_bytes, std::uint16_t(cur), Dos2Chain::loop, true};
+            break;
         }
-        return rest;
+        const ChainStep step = chain_step(sec, s, form);
+        pending.push_back({cur, step.bytes});
+        if (step.next == 0)
+            break;
+        cur = step.next;
     }
+    for (std::size_t i = pending.size(); i-- > 0;) {
+        rest.length += pending[i].bytes;
+        rest.known = true;
+        memo.known[pending[i].sector] = rest;
+    }
+    return rest;
 }
 
 // Follows the chain from `start`, appending its bytes to `data`: what each
@@ -313,6 +373,9 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
         listing_heading(path);
 
     std::vector<ListingSubdir> later; // Atari style: walked after this directory's lines
+    // Each entry's path: this directory's path and a slash, then its name.
+    std::string entry_path = path + '/';
+    const std::size_t dir_part = entry_path.size();
     const std::uint32_t entries = walk.dir_entries > 0 ? std::uint32_t(walk.dir_entries) : 0;
     for (std::uint32_t i = 0; i < entries; i++) {
         const std::uint8_t *block = dos2_dir_block(walk, first, i);
@@ -336,7 +399,8 @@ void dos2_list_dir(Dos2Walk &walk, std::uint32_t first, const std::string &path)
             show_msg("%s: invalid file sector, skip", path.c_str());
             continue;
         }
-        const std::string entry_path = path + "/" + name.host;
+        entry_path.resize(dir_part);
+        entry_path += name.host;
 
         if (flags == 0x10) {
             if (walk.atari_list) {

@@ -84,13 +84,19 @@ template <class T> struct ChainMemo {
     // walk passed it.  Used only while not active.
     bool met(std::uint32_t n, std::size_t count)
     {
-        if (passed.empty())
-            passed.resize((count + 63) / 64);
-        std::uint64_t &word = passed[n / 64];
+        std::uint64_t &word = passed_bits(count)[n / 64];
         const std::uint64_t bit = std::uint64_t(1) << (n % 64);
         const bool before = word & bit;
         word |= bit;
         return before;
+    }
+    // The bits of `passed` for sectors 0 .. count - 1, for a walk that
+    // tests and sets them itself.
+    std::uint64_t *passed_bits(std::size_t count)
+    {
+        if (passed.empty())
+            passed.resize((count + 63) / 64);
+        return passed.data();
     }
     void activate(std::size_t count)
     {
