@@ -300,13 +300,14 @@ std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::u
     // slot past their size and at no link, and neither need this.
     if (needed <= (s - 4) / 2) {
         const std::uint8_t *map = atr_sector(img, first_map);
-        std::uint32_t good = 0;
-        for (; good < needed; good++) {
-            const std::uint32_t d = le16(map + 4 + 2 * good);
-            if (d != 0 && (d == 1 || d > img.sector_count))
-                break;
+        const std::uint32_t top = img.sector_count;
+        // A slot is bad when it is neither a hole (0) nor a sector 2 .. top.
+        std::uint32_t bad = 0;
+        for (std::uint32_t i = 0; i < needed; i++) {
+            const std::uint32_t d = le16(map + 4 + 2 * i);
+            bad |= std::uint32_t(d != 0) & std::uint32_t(d - 2 > top - 2);
         }
-        if (good == needed)
+        if (!bad)
             return wanted;
     }
     const SpartaMapRest rest = remembered_rest(walk, first_map);
@@ -400,12 +401,16 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
     }
     if (got == dir_limit)
         show_msg("%s: directory too big", path.c_str());
-    CBuffer dir = check_buffer(dir_limit, false);
+    CBuffer dir = check_buffer(got, false);
     copy_dir(img, first_map, got, dir.get());
 
     char host[13];
-    char atari[13];
+    char atari_name[13];
+    const std::string_view atari(atari_name, 12);
     std::vector<ListingSubdir> later; // Atari style: walked after this directory's lines
+    // Each entry's path: this directory's path and a slash, then its name.
+    std::string entry_path = path + '/';
+    const std::size_t dir_part = entry_path.size();
     // Entry 0 describes the directory itself.  An entry cut short by the end
     // of the bytes read ends the pass like an end marker.
     for (std::uint32_t off = entry_size; off + entry_size <= got; off += entry_size) {
@@ -419,11 +424,13 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
                 __builtin_prefetch(ahead);
         if (!entry_live(e))
             continue;
-        if (sparta_name(host, atari, e + 6, 11, walk.lower_case) == 0) {
+        const int host_length = sparta_name(host, atari_name, e + 6, 11, walk.lower_case);
+        if (host_length == 0) {
             show_msg("%s: invalid file name, skip", path.c_str());
             continue;
         }
-        const std::string entry_path = path + "/" + host;
+        entry_path.resize(dir_part);
+        entry_path.append(host, std::size_t(host_length));
         const std::uint32_t map = le16(e + 1);
         const std::uint8_t *date = e + 17;
         const int day = e[17], month = e[18], year = e[19];
