@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -111,5 +113,58 @@ TEST(ListingLines, PiecesMatchPrintf)
     for (const char *t : {"", "A", "README   TXT", "ABCDEFGHIJKLM"}) {
         char s[32];
         EXPECT_EQ(std::string(s, out_s(s, t, 12)), printf_of("%-12s", t));
+    }
+}
+
+// Listing lines are gathered and handed to the stream in blocks.  Wherever
+// a message may come, the stream must have written out exactly what it
+// would have written had each line been handed to it alone, so that
+// listing and messages interleave in a shared file as they always did:
+// at block edges, with lines longer than the stream's buffer, and with
+// the pending text running past the gathering block.
+TEST(ListingLines, GatheredTextLeavesTheStreamAsLineByLine)
+{
+    std::mt19937 rng(777);
+    for (int round = 0; round < 30; round++) {
+        std::FILE *gathered = std::tmpfile();
+        std::FILE *direct = std::tmpfile();
+        ASSERT_TRUE(gathered && direct);
+        std::setvbuf(gathered, nullptr, _IOFBF, 4096);
+        std::setvbuf(direct, nullptr, _IOFBF, 4096);
+        auto written = [](std::FILE *f) {
+            struct stat st;
+            return fstat(fileno(f), &st) == 0 ? st.st_size : -1;
+        };
+        std::FILE *old_out = std::exchange(msg_out, gathered);
+        std::string line;
+        for (int i = 0; i < 400; i++) {
+            // Lines that fill the stream's buffer exactly now and then (the
+            // case where handing over a block at once would write out more),
+            // or listing-sized lines with now and then one that fills the
+            // buffer or runs past it.
+            std::size_t length;
+            if (round % 3 == 0)
+                length = 64;
+            else if (round % 3 == 1)
+                length = i % 2 ? 3996 : 100;
+            else
+                length = rng() % 10 == 0 ? 4096 * (1 + rng() % 3) - rng() % 2 : 1 + rng() % 90;
+            line.assign(length - 1, char('a' + i % 26));
+            line += '\n';
+            out_line(line);
+            std::fwrite(line.data(), 1, line.size(), direct);
+            if (rng() % 7 == 0) {
+                msg_sync();
+                ASSERT_EQ(written(gathered), written(direct)) << "round " << round << " line " << i;
+            }
+        }
+        msg_sync();
+        msg_out = old_out;
+        EXPECT_EQ(written(gathered), written(direct));
+        std::fflush(gathered);
+        std::fflush(direct);
+        EXPECT_EQ(written(gathered), written(direct));
+        std::fclose(gathered);
+        std::fclose(direct);
     }
 }
