@@ -178,19 +178,28 @@ void *map_file(int fd, std::size_t length, int prot, void *at, int &slot)
 constexpr std::size_t folio_align = std::size_t(2) << 20;
 
 // Reserves addresses for a mapping of `need` file bytes with `front` bytes of
-// zeros before them: the whole reserved stretch goes to `region` (of
-// `length` bytes) and the address for the file's first byte is returned,
-// 2 MiB aligned for a large file.  nullptr when nothing could be reserved.
-std::uint8_t *reserve(std::size_t front, std::size_t need, void *&region, std::size_t &length)
+// zeros before them: the whole stretch goes to `region` (of `length` bytes)
+// and the address for the file's first byte to `file`, 2 MiB aligned for a
+// large file.  A small file with nothing in front needs no reservation:
+// `region` and `file` are then nullptr, for the file to be mapped wherever
+// the system puts it.  False when the addresses could not be had.
+bool reserve(std::size_t front, std::size_t need, void *&region, std::size_t &length, std::uint8_t *&file)
 {
     const std::size_t pad = need >= folio_align ? folio_align : 0;
     length = front + need + pad;
-    region = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (region == MAP_FAILED)
-        return nullptr;
-    const std::uintptr_t lowest = reinterpret_cast<std::uintptr_t>(region) + front;
+    region = nullptr;
+    file = nullptr;
+    if (front == 0 && pad == 0)
+        return true;
+    void *p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return false;
+    region = p;
+    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t lowest = base + front;
     const std::uintptr_t at = pad ? (lowest + pad - 1) & ~std::uintptr_t(pad - 1) : lowest;
-    return static_cast<std::uint8_t *>(region) + (at - reinterpret_cast<std::uintptr_t>(region));
+    file = static_cast<std::uint8_t *>(p) + (at - base);
+    return true;
 }
 
 // Maps the `body` bytes of sector data that follow the `offset` header bytes
@@ -211,13 +220,19 @@ bool map_sectors(int fd, AtrImage &img, std::size_t offset, std::size_t body, st
     const std::size_t front = allowance == 0 ? 0 : page_size();
     void *region = nullptr;
     std::size_t length = 0;
-    std::uint8_t *file = reserve(front, need, region, length);
+    std::uint8_t *file = nullptr;
+    if (!reserve(front, need, region, length, file))
+        return false;
     int slot = -1;
-    if (!file)
+    void *mapped = map_file(fd, need, PROT_READ | PROT_WRITE, file, slot);
+    if (!mapped) {
+        if (region)
+            munmap(region, length);
         return false;
-    if (!map_file(fd, need, PROT_READ | PROT_WRITE, file, slot)) {
-        munmap(region, length);
-        return false;
+    }
+    if (!region) {
+        region = mapped;
+        file = static_cast<std::uint8_t *>(mapped);
     }
     img.storage = std::shared_ptr<void>(region, [length, slot](void *p) {
         guard_remove(slot);
