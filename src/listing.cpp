@@ -8,27 +8,47 @@
 
 namespace {
 
+// The two digits of every value below 100, back to back.
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> t{};
+    for (int v = 0; v < 100; v++) {
+        t[std::size_t(2 * v)] = char('0' + v / 10);
+        t[std::size_t(2 * v + 1)] = char('0' + v % 10);
+    }
+    return t;
+}();
+
 char *put(char *p, std::string_view text)
 {
     std::memcpy(p, text.data(), text.size());
     return p + text.size();
 }
 
+// out_02d of a date byte, which is almost always below 100.
+char *date_02d(char *p, std::uint8_t value)
+{
+    if (value >= 100) [[unlikely]]
+        return out_02d(p, value);
+    p[0] = digit_pairs[2 * value];
+    p[1] = digit_pairs[2 * value + 1];
+    return p + 2;
+}
+
 // "%02d-%02d-%02d %02d:%02d", with ":%02d" after it when `seconds`.
 char *out_date(char *p, const std::uint8_t *d, bool seconds)
 {
-    p = out_02d(p, d[0]);
+    p = date_02d(p, d[0]);
     *p++ = '-';
-    p = out_02d(p, d[1]);
+    p = date_02d(p, d[1]);
     *p++ = '-';
-    p = out_02d(p, d[2]);
+    p = date_02d(p, d[2]);
     *p++ = ' ';
-    p = out_02d(p, d[3]);
+    p = date_02d(p, d[3]);
     *p++ = ':';
-    p = out_02d(p, d[4]);
+    p = date_02d(p, d[4]);
     if (seconds) {
         *p++ = ':';
-        p = out_02d(p, d[5]);
+        p = date_02d(p, d[5]);
     }
     return p;
 }
@@ -40,33 +60,36 @@ constexpr std::size_t line_slack = 64;
 
 char *out_u(char *p, std::uint32_t value, int width)
 {
-    char digits[10];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value);
+    static constexpr std::uint32_t tens[] = {10,      100,      1000,      10000,     100000,
+                                             1000000, 10000000, 100000000, 1000000000};
+    int n = 1;
+    while (n < 10 && value >= tens[n - 1])
+        n++;
     for (; width > n; width--)
         *p++ = ' ';
-    while (n)
-        *p++ = digits[--n];
-    return p;
+    // The digits from the right, two at a time.
+    char *d = p + n;
+    for (; value >= 100; value /= 100) {
+        const std::uint32_t two = 2 * (value % 100);
+        d -= 2;
+        d[0] = digit_pairs[two];
+        d[1] = digit_pairs[two + 1];
+    }
+    if (value >= 10) {
+        d[-2] = digit_pairs[2 * value];
+        d[-1] = digit_pairs[2 * value + 1];
+    } else {
+        d[-1] = char('0' + value);
+    }
+    return p + n;
 }
 
 char *out_02d(char *p, int value)
 {
-    // The two digits of every value below 100, back to back.
-    static constexpr auto pairs = [] {
-        std::array<char, 200> t{};
-        for (int v = 0; v < 100; v++) {
-            t[std::size_t(2 * v)] = char('0' + v / 10);
-            t[std::size_t(2 * v + 1)] = char('0' + v % 10);
-        }
-        return t;
-    }();
     if (value >= 100)
         return out_u(p, std::uint32_t(value), 0);
-    std::memcpy(p, pairs.data() + 2 * value, 2);
+    p[0] = digit_pairs[std::size_t(2 * value)];
+    p[1] = digit_pairs[std::size_t(2 * value + 1)];
     return p + 2;
 }
 
@@ -115,9 +138,9 @@ void listing_entry(int atari_list, std::string_view atari_name, int width, std::
 }
 
 void listing_dated_entry(int atari_list, std::string_view atari_name, std::uint32_t size,
-                         const std::uint8_t *date, std::string_view path, bool dir)
+                         const std::uint8_t *date, std::string_view path, bool dir, std::string_view name)
 {
-    char *p = msg_text_room(line_slack + atari_name.size() + path.size());
+    char *p = msg_text_room(line_slack + atari_name.size() + path.size() + name.size());
     if (atari_list) {
         p = out_s(p, atari_name, 12);
         if (dir) {
@@ -134,6 +157,7 @@ void listing_dated_entry(int atari_list, std::string_view atari_name, std::uint3
         p = out_date(p, date, true);
         *p++ = '\t';
         p = put(p, path);
+        p = put(p, name);
         if (dir)
             *p++ = '/';
     }

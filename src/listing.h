@@ -33,8 +33,10 @@ void listing_entry(int atari_list, std::string_view atari_name, int width, std::
 // second).  Atari style: "%-12s %7u %02d-%02d-%02d %02d:%02d\n" for a file,
 // "%-12s  <DIR>  %02d-%02d-%02d %02d:%02d\n" for a directory; host style:
 // "%8u\t%02d-%02d-%02d %02d:%02d:%02d\t%s\n", with "/" after a directory's path.
+// The path shown is `path` followed by `name`.
 void listing_dated_entry(int atari_list, std::string_view atari_name, std::uint32_t size,
-                         const std::uint8_t *date, std::string_view path, bool dir);
+                         const std::uint8_t *date, std::string_view path, bool dir,
+                         std::string_view name = {});
 
 // A subdirectory that the Atari-style listing walks after its parent's
 // block: its entry path and what the walk needs to find it.

@@ -287,6 +287,37 @@ std::uint32_t sparta_map_size(const AtrImage &image, std::uint32_t first_map)
     return allocated_size(walk, first_map);
 }
 
+namespace {
+
+// The data sectors that hold `wanted` bytes (a sector is 128 or 256 bytes).
+std::uint64_t sectors_for(std::uint64_t wanted, std::uint32_t s)
+{
+    return s == 256 ? (wanted + 255) >> 8 : s == 128 ? (wanted + 127) >> 7 : (wanted + s - 1) / s;
+}
+
+// Whether the `wanted` bytes of the file whose first map sector is `first_map`
+// all lie in that sector's slots, each of them a hole or a valid sector.
+// Most files end in their first map sector, and reading them then looks at
+// no slot past their size and at no link.
+inline bool ends_in_first_map(const AtrImage &img, std::uint32_t first_map, std::uint32_t wanted)
+{
+    const std::uint8_t *map = first_map > 1 ? atr_sector(img, first_map) : nullptr;
+    const std::uint32_t s = std::uint32_t(img.sector_size);
+    const std::uint64_t needed = sectors_for(wanted, s);
+    if (!map || needed > (s - 4) / 2)
+        return false;
+    const std::uint32_t top = img.sector_count;
+    // A slot is bad when it is neither a hole (0) nor a sector 2 .. top.
+    std::uint32_t bad = 0;
+    for (const std::uint8_t *slot = map + 4, *end = slot + 2 * needed; slot < end; slot += 2) {
+        const std::uint32_t d = le16(slot);
+        bad |= std::uint32_t(d != 0) & std::uint32_t(d - 2 > top - 2);
+    }
+    return !bad;
+}
+
+} // namespace
+
 std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::uint32_t wanted)
 {
     const AtrImage &img = *walk.image;
@@ -294,22 +325,10 @@ std::uint32_t sparta_count_map(SpartaWalk &walk, std::uint32_t first_map, std::u
         show_msg("invalid sector map");
         return 0;
     }
+    if (ends_in_first_map(img, first_map, wanted))
+        return wanted;
     const std::uint32_t s = std::uint32_t(img.sector_size);
-    const std::uint64_t needed = (std::uint64_t(wanted) + s - 1) / s;
-    // Most files end in their first map sector: reading them looks at no
-    // slot past their size and at no link, and neither need this.
-    if (needed <= (s - 4) / 2) {
-        const std::uint8_t *map = atr_sector(img, first_map);
-        const std::uint32_t top = img.sector_count;
-        // A slot is bad when it is neither a hole (0) nor a sector 2 .. top.
-        std::uint32_t bad = 0;
-        for (std::uint32_t i = 0; i < needed; i++) {
-            const std::uint32_t d = le16(map + 4 + 2 * i);
-            bad |= std::uint32_t(d != 0) & std::uint32_t(d - 2 > top - 2);
-        }
-        if (!bad)
-            return wanted;
-    }
+    const std::uint64_t needed = sectors_for(wanted, s);
     const SpartaMapRest rest = remembered_rest(walk, first_map);
     if (needed <= rest.chunks)
         return wanted;
@@ -408,9 +427,10 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
     char atari_name[13];
     const std::string_view atari(atari_name, 12);
     std::vector<ListingSubdir> later; // Atari style: walked after this directory's lines
-    // Each entry's path: this directory's path and a slash, then its name.
-    std::string entry_path = path + '/';
-    const std::size_t dir_part = entry_path.size();
+    // Each entry's path: this directory's path and a slash, which a file's
+    // listing line takes as it is, then the entry's name.
+    const std::string dir_part = path + '/';
+    std::string entry_path;
     // Entry 0 describes the directory itself.  An entry cut short by the end
     // of the bytes read ends the pass like an end marker.
     for (std::uint32_t off = entry_size; off + entry_size <= got; off += entry_size) {
@@ -429,13 +449,21 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
             show_msg("%s: invalid file name, skip", path.c_str());
             continue;
         }
-        entry_path.resize(dir_part);
-        entry_path.append(host, std::size_t(host_length));
+        const std::string_view name(host, std::size_t(host_length));
         const std::uint32_t map = le16(e + 1);
         const std::uint8_t *date = e + 17;
+        const std::uint32_t size = le24(e + 3);
+        if (!walk.extract && !(e[0] & st_subdir)) {
+            // A listing needs only what reading would deliver and report.
+            if (!ends_in_first_map(img, map, size) && sparta_count_map(walk, map, size) < size)
+                show_msg("%s%s: short file in disk", dir_part.c_str(), host);
+            listing_dated_entry(walk.atari_list, atari, size, date, dir_part, false, name);
+            continue;
+        }
+
+        entry_path.assign(dir_part).append(name);
         const int day = e[17], month = e[18], year = e[19];
         const int hour = e[20], minute = e[21], second = e[22];
-
         const std::string host_path = walk.extract ? entry_path.substr(1) : std::string();
 
         if (e[0] & st_subdir) {
@@ -455,23 +483,15 @@ void sparta_list_dir(SpartaWalk &walk, std::uint32_t first_map, const std::strin
             continue;
         }
 
-        // A listing needs only what reading would deliver and report;
-        // extraction reads the bytes, and what a short chain does not
-        // deliver stays zero.
-        const std::uint32_t size = le24(e + 3);
-        std::uint8_t *data = walk.extract ? reused_buffer(walk.file_buffer, size) : nullptr;
-        const std::uint32_t delivered = walk.extract ? sparta_read_map(img, map, size, data)
-                                                     : sparta_count_map(walk, map, size);
-        if (walk.extract)
-            std::memset(data + delivered, 0, size - delivered);
+        // Extraction reads the bytes; what a short chain does not deliver
+        // stays zero.
+        std::uint8_t *data = reused_buffer(walk.file_buffer, size);
+        const std::uint32_t delivered = sparta_read_map(img, map, size, data);
+        std::memset(data + delivered, 0, size - delivered);
         if (delivered < size)
             show_msg("%s: short file in disk", entry_path.c_str());
-        if (walk.extract) {
-            const std::string written = extract_file(host_path, data, size);
-            set_file_time(written, day, month, year, hour, minute, second);
-        } else {
-            listing_dated_entry(walk.atari_list, atari, size, date, entry_path, false);
-        }
+        const std::string written = extract_file(host_path, data, size);
+        set_file_time(written, day, month, year, hour, minute, second);
     }
 
     if (walk.atari_list)
