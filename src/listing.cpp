@@ -20,7 +20,8 @@ constexpr auto digit_pairs = [] {
 
 char *put(char *p, std::string_view text)
 {
-    std::memcpy(p, text.data(), text.size());
+    if (!text.empty()) // an empty view may have no data at all
+        std::memcpy(p, text.data(), text.size());
     return p + text.size();
 }
 
