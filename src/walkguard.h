@@ -126,7 +126,7 @@ class SectorValues {
 
   private:
     struct Slot {
-        std::uint32_t key = 0; // sector + 1; 0 for a free slot
+        std::uint32_t key = 0; // sector + 1 (sectors lie far below 2^32 - 1); 0 for a free slot
         std::uint32_t value = 0;
     };
     std::vector<Slot> slots_;
