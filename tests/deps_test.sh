@@ -8,13 +8,7 @@
 #   deps_test.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/support/checks.sh"
 
 # A link to every program of PATH, the first of each name.
 all=$tmp/all
@@ -121,8 +115,4 @@ set -e
 [ "$status" -ne 0 ] || fail "vorlen_want fuzz succeeded without clang++"
 [ ! -s "$tmp/out" ] || fail "vorlen_want fuzz printed: $(cat "$tmp/out")"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "deps: all checks passed"
+checks_done deps "all checks passed"

@@ -12,13 +12,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/support/checks.sh"
 # first_line FILE: its first line, gzipped or not.
 first_line() {
     case "$1" in
@@ -138,8 +132,4 @@ else
     grep -v 'running with root privileges' "$tmp/lintian.log" || echo "no tags"
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "install: all checks passed"
+checks_done install "all checks passed"

@@ -21,13 +21,7 @@ wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 [ -x "$wine" ] || { echo "wine_compare: no wine64"; exit 1; }
 export WINEDEBUG=-all
 
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/support/checks.sh"
 
 # The images, by a relative path that both sides are given, so that every
 # message names them alike.
@@ -189,8 +183,4 @@ for i in "${!images[@]}"; do
         fail "sparta_collide.atr: A_B.TXT does not hold the first file, A:B.TXT"
 done
 
-if [ "$failures" -ne 0 ]; then
-    echo "wine_compare: $failures failure(s)"
-    exit 1
-fi
-echo "wine_compare: vorlen.exe agrees with the Linux build on ${#images[@]} images"
+checks_done wine_compare "vorlen.exe agrees with the Linux build on ${#images[@]} images"
